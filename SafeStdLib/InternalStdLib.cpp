@@ -1,0 +1,160 @@
+// InternalStdLib.cpp: the thirteen SafeStdLib routines.
+//
+// Each routine tests at most one argument, takes the standard-library mutex
+// with an OSMutexLocker, makes its one C library call, copies out what the C
+// library keeps in static storage, and lets the locker release the mutex.
+//
+// This file is compiled with -fno-builtin. Without it clang assumes that the
+// C library's formatting routines never unwind, and drops the locker's
+// cleanup: a thread cancelled while blocked in a write would leave the mutex
+// locked forever. For the same reason no routine here is noexcept.
+
+#include <stdarg.h>
+#include <string.h>
+
+#include "OS.h"
+#include "OSMutex.h"
+#include "SafeStdLib.h"
+
+// ---- The capped console printer's state, for the life of the process.
+
+static UInt64 sTotalChars OS_GUARDED_BY(OS::sStdLibOSMutex) = 0;
+static UInt32 sMaxTotalCharsInK OS_GUARDED_BY(OS::sStdLibOSMutex) = 100000;
+static int sMaxFileSizeReached OS_GUARDED_BY(OS::sStdLibOSMutex) = 0;
+
+UInt32 zuvo_getmaxprintfcharsinK() {
+  OSMutexLocker locker(OS::GetStdLibMutex());
+  return sMaxTotalCharsInK;
+}
+
+void zuvo_setmaxprintfcharsinK(UInt32 newMaxCharsInK) {
+  OSMutexLocker locker(OS::GetStdLibMutex());
+  sMaxTotalCharsInK = newMaxCharsInK;
+}
+
+int zuvo_maxprintf(const char* fmt, ...) {
+  if (fmt == nullptr) return -1;
+  OSMutexLocker locker(OS::GetStdLibMutex());
+
+  const UInt64 maxChars = static_cast<UInt64>(sMaxTotalCharsInK) * 1024;
+  if (sTotalChars > maxChars) {
+    if (sMaxFileSizeReached == 0)
+      printf("\nReached maximum configured output limit = %uK\n", sMaxTotalCharsInK);
+    sMaxFileSizeReached = 1;
+    return -1;
+  }
+  sMaxFileSizeReached = 0;
+
+  va_list args;
+  va_start(args, fmt);
+  const int result = vprintf(fmt, args);
+  va_end(args);
+  // A failed print wrote nothing countable; adding its negative result to
+  // the unsigned total would wrap it and silence the printer for good.
+  if (result > 0) sTotalChars += static_cast<UInt64>(result);
+  return result;
+}
+
+// ---- Locked formatted output.
+
+int zuvo_printf(const char* fmt, ...) {
+  if (fmt == nullptr) return -1;
+  OSMutexLocker locker(OS::GetStdLibMutex());
+  va_list args;
+  va_start(args, fmt);
+  const int result = vprintf(fmt, args);
+  va_end(args);
+  return result;
+}
+
+int zuvo_sprintf(char* buffer, const char* fmt, ...) {
+  if (buffer == nullptr) return -1;
+  OSMutexLocker locker(OS::GetStdLibMutex());
+  va_list args;
+  va_start(args, fmt);
+  const int result = vsprintf(buffer, fmt, args);
+  va_end(args);
+  return result;
+}
+
+int zuvo_fprintf(FILE* file, const char* fmt, ...) {
+  if (file == nullptr) return -1;
+  OSMutexLocker locker(OS::GetStdLibMutex());
+  va_list args;
+  va_start(args, fmt);
+  const int result = vfprintf(file, fmt, args);
+  va_end(args);
+  return result;
+}
+
+int zuvo_snprintf(char* str, size_t size, const char* fmt, ...) {
+  if (str == nullptr) return -1;
+  OSMutexLocker locker(OS::GetStdLibMutex());
+  va_list args;
+  va_start(args, fmt);
+  const int result = vsnprintf(str, size, fmt, args);
+  va_end(args);
+  return result;
+}
+
+// ---- Locked time and error text.
+
+size_t zuvo_strftime(char* buf, size_t maxsize, const char* format, const struct tm* timeptr) {
+  if (buf == nullptr) return 0;
+  OSMutexLocker locker(OS::GetStdLibMutex());
+  const size_t result = strftime(buf, maxsize, format, timeptr);
+  // strftime may leave a text that did not fit partly written and
+  // unterminated.
+  if (result == 0 && maxsize > 0) buf[0] = '\0';
+  return result;
+}
+
+// Copies the C library's text (null when it could not convert) into the
+// caller's buffer; the caller holds the standard-library mutex and has
+// checked that buffer has room for at least the terminator. strncpy zero
+// fills the rest of the buffer after a short text.
+static char* CopyText(const char* text, char* buffer, int buffLen) {
+  strncpy(buffer, text != nullptr ? text : "", static_cast<size_t>(buffLen));
+  buffer[buffLen - 1] = '\0';
+  return text != nullptr ? buffer : nullptr;
+}
+
+static bool IsUsable(const char* buffer, int buffLen) { return buffer != nullptr && buffLen >= 1; }
+
+char* zuvo_strerror(int errnum, char* buffer, int buffLen) {
+  if (!IsUsable(buffer, buffLen)) return nullptr;
+  OSMutexLocker locker(OS::GetStdLibMutex());
+  return CopyText(strerror(errnum), buffer, buffLen);
+}
+
+char* zuvo_ctime(const time_t* timep, char* buffer, int buffLen) {
+  if (!IsUsable(buffer, buffLen)) return nullptr;
+  OSMutexLocker locker(OS::GetStdLibMutex());
+  return CopyText(ctime(timep), buffer, buffLen);
+}
+
+char* zuvo_asctime(const struct tm* timeptr, char* buffer, int buffLen) {
+  if (!IsUsable(buffer, buffLen)) return nullptr;
+  OSMutexLocker locker(OS::GetStdLibMutex());
+  return CopyText(asctime(timeptr), buffer, buffLen);
+}
+
+// Copies the C library's broken-down time (null when it could not convert)
+// into *result; the caller holds the standard-library mutex.
+static struct tm* CopyTime(const struct tm* time, struct tm* result) {
+  if (time == nullptr) return nullptr;
+  *result = *time;
+  return result;
+}
+
+struct tm* zuvo_gmtime(const time_t* timep, struct tm* result) {
+  if (result == nullptr) return nullptr;
+  OSMutexLocker locker(OS::GetStdLibMutex());
+  return CopyTime(gmtime(timep), result);
+}
+
+struct tm* zuvo_localtime(const time_t* timep, struct tm* result) {
+  if (result == nullptr) return nullptr;
+  OSMutexLocker locker(OS::GetStdLibMutex());
+  return CopyTime(localtime(timep), result);
+}

@@ -1,0 +1,117 @@
+/*
+ * SafeStdLib.h: the C library's formatted-output, time and error-text
+ * routines, made safe for many threads.
+ *
+ * Every routine makes its C library call while holding the standard-library
+ * mutex (OS::GetStdLibMutex()), and copies any result that the C library
+ * keeps in its own static storage into the caller's storage before letting
+ * go. The mutex is recursive: a thread that holds it may call any routine.
+ * Each routine blocks only while another thread holds the mutex. None
+ * allocates, throws or logs, and errno afterwards is what the C library call
+ * left. A thread cancelled inside a C library call releases the mutex.
+ *
+ * The ten C-linkage routines are valid C99; the three routines of the capped
+ * console printer are C++ (their symbols are mangled).
+ */
+#ifndef SafeStdLib_H
+#define SafeStdLib_H
+
+#include <stddef.h>
+#include <stdio.h>
+#include <time.h>
+
+#include "OSHeaders.h"
+
+#if defined(__GNUC__)
+#  define SAFESTDLIB_PRINTF_FORMAT(fmtIndex, firstArg) \
+    __attribute__((format(printf, fmtIndex, firstArg)))
+#  define SAFESTDLIB_STRFTIME_FORMAT(fmtIndex) __attribute__((format(strftime, fmtIndex, 0)))
+#else
+#  define SAFESTDLIB_PRINTF_FORMAT(fmtIndex, firstArg)
+#  define SAFESTDLIB_STRFTIME_FORMAT(fmtIndex)
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Locked formatted output. Nothing here counts toward the output
+ * limit of zuvo_maxprintf. Each returns the C library's result unchanged
+ * (a negative value on an output failure). */
+
+/* zuvo_printf: printf to standard output. -1 if fmt is null. */
+SAFESTDLIB_API int zuvo_printf(const char* fmt, ...) SAFESTDLIB_PRINTF_FORMAT(1, 2);
+
+/* zuvo_sprintf: sprintf into buffer, without a bound: the caller supplies
+ * room for the whole text and its terminator. -1 if buffer is null. */
+SAFESTDLIB_API int zuvo_sprintf(char* buffer, const char* fmt, ...) SAFESTDLIB_PRINTF_FORMAT(2, 3);
+
+/* zuvo_fprintf: fprintf to file. -1 if file is null. */
+SAFESTDLIB_API int zuvo_fprintf(FILE* file, const char* fmt, ...) SAFESTDLIB_PRINTF_FORMAT(2, 3);
+
+/* zuvo_snprintf: snprintf into str, at most size bytes with the terminator.
+ * Returns the length of the whole text, even when it was cut; -1 if str is
+ * null, whatever size is. */
+SAFESTDLIB_API int zuvo_snprintf(char* str, size_t size, const char* fmt, ...)
+    SAFESTDLIB_PRINTF_FORMAT(3, 4);
+
+/* ---- Locked time and error text. */
+
+/* zuvo_strftime: strftime into buf. Returns the number of characters placed
+ * in buf; 0 when the text did not fit, and buf then holds an empty string
+ * (if maxsize is at least 1); 0 at once if buf is null. */
+SAFESTDLIB_API size_t zuvo_strftime(char* buf, size_t maxsize, const char* format,
+                                    const struct tm* timeptr) SAFESTDLIB_STRFTIME_FORMAT(3);
+
+/* The text copies: zuvo_strerror, zuvo_ctime and zuvo_asctime.
+ *
+ * Copy the C library's text into buffer, buffLen bytes in all: a longer text
+ * is cut to buffLen - 1 characters, a shorter one is followed by zero bytes
+ * up to buffLen, and buffer always ends terminated. ctime and asctime texts
+ * keep their newline; 26 bytes hold them whole. Return buffer.
+ * Return NULL, writing nothing, if buffer is null or buffLen is below 1.
+ * Return NULL, leaving an empty string, if the C library cannot convert the
+ * time. */
+SAFESTDLIB_API char* zuvo_strerror(int errnum, char* buffer, int buffLen);
+SAFESTDLIB_API char* zuvo_ctime(const time_t* timep, char* buffer, int buffLen);
+SAFESTDLIB_API char* zuvo_asctime(const struct tm* timeptr, char* buffer, int buffLen);
+
+/* The structure copies: zuvo_gmtime and zuvo_localtime.
+ *
+ * Copy the whole broken-down time, tm_gmtoff and tm_zone included (tm_zone
+ * points at the C library's zone name), into *result and return result.
+ * Return NULL, writing nothing, if result is null or the C library cannot
+ * convert the time. */
+SAFESTDLIB_API struct tm* zuvo_gmtime(const time_t* timep, struct tm* result);
+SAFESTDLIB_API struct tm* zuvo_localtime(const time_t* timep, struct tm* result);
+
+#ifdef __cplusplus
+} /* extern "C" */
+
+// ---- The capped console printer.
+//
+// zuvo_maxprintf prints to standard output and keeps a running total of the
+// characters it has printed since the process started. While that total is
+// at or below the output limit (in K of 1024 characters; 100000 K at start)
+// a call prints its text whole, however long. Once the total is above the
+// limit, the first call prints "\nReached maximum configured output limit =
+// <limit>K\n" (not counted) and every call returns -1 without printing,
+// until the limit is raised to at least the total. Nothing resets the total.
+
+// zuvo_getmaxprintfcharsinK: the output limit, in K.
+SAFESTDLIB_API UInt32 zuvo_getmaxprintfcharsinK();
+
+// zuvo_setmaxprintfcharsinK: sets the output limit, in K; every value, 0
+// included, is taken. Governs the next zuvo_maxprintf call; leaves the
+// running total alone.
+SAFESTDLIB_API void zuvo_setmaxprintfcharsinK(UInt32 newMaxCharsInK);
+
+// zuvo_maxprintf: printf to standard output, capped. Returns the number of
+// characters printed; -1 if fmt is null or the limit has been passed; the C
+// library's negative result on an output failure, which adds nothing to the
+// total.
+SAFESTDLIB_API int zuvo_maxprintf(const char* fmt, ...) SAFESTDLIB_PRINTF_FORMAT(1, 2);
+
+#endif /* __cplusplus */
+
+#endif /* SafeStdLib_H */

@@ -1,0 +1,146 @@
+// Threads cancelled while blocked in a C library write, inside a routine.
+//
+// Built twice, against the library compiled at -O0 and at -O2: the
+// locker's cleanup must run on cancellation at every optimisation level.
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "OS.h"
+#include "SafeStdLib.h"
+#include "TestSupport.h"
+
+namespace {
+
+// More than a pipe holds, so the write blocks once the pipe is full.
+const std::string& BigText() {
+  static const std::string text(1 << 20, 'c');
+  return text;
+}
+
+struct Pipe {
+  int readEnd = -1;
+  int writeEnd = -1;
+  Pipe() {
+    int fds[2];
+    CHILD_CHECK(pipe(fds) == 0);
+    readEnd = fds[0];
+    writeEnd = fds[1];
+  }
+};
+
+// Starts body on a thread, waits until the pipe is full and the thread is
+// blocked, cancels it, and drains the pipe. Returns the bytes that reached
+// the pipe.
+size_t CancelBlockedWriter(const Pipe& p, void* (*body)(void*), void* arg) {
+  pthread_t thread;
+  CHILD_CHECK(pthread_create(&thread, nullptr, body, arg) == 0);
+  // The writer fills the pipe and blocks within milliseconds; give it time.
+  usleep(200 * 1000);
+  CHILD_CHECK(pthread_cancel(thread) == 0);
+  void* exitValue = nullptr;
+  CHILD_CHECK(pthread_join(thread, &exitValue) == 0);
+  CHILD_CHECK(exitValue == PTHREAD_CANCELED);
+  close(p.writeEnd);
+  return ReadAll(p.readEnd).size();
+}
+
+void CheckMutexFree() {
+  OSMutex& m = *OS::GetStdLibMutex();
+  CHILD_CHECK(OSMutexTestPeer::Holder(m) == pthread_t{});
+  CHILD_CHECK(OSMutexTestPeer::Levels(m) == 0);
+  std::thread([]() OS_NO_THREAD_SAFETY_ANALYSIS {
+    // The lock must be free for a thread that never held it.
+    CHILD_CHECK(OS::GetStdLibMutex()->TryLock());
+    OS::GetStdLibMutex()->Unlock();
+  }).join();
+}
+
+void* FprintfBigText(void* file) {
+  zuvo_fprintf(static_cast<FILE*>(file), "%s", BigText().c_str());
+  return nullptr;
+}
+
+void* FprintfBigTextHoldingTwoLevels(void* file) OS_NO_THREAD_SAFETY_ANALYSIS {
+  OSMutexLocker outer(OS::GetStdLibMutex());
+  OSMutexLocker inner(OS::GetStdLibMutex());
+  zuvo_fprintf(static_cast<FILE*>(file), "%s", BigText().c_str());
+  return nullptr;
+}
+
+void* PrintfBigText(void*) {
+  zuvo_printf("%s", BigText().c_str());
+  return nullptr;
+}
+
+void* MaxprintfBigText(void*) {
+  zuvo_maxprintf("%s", BigText().c_str());
+  return nullptr;
+}
+
+void CancelFprintf(void* (*body)(void*)) {
+  Pipe p;
+  FILE* file = fdopen(p.writeEnd, "w");
+  CHILD_CHECK(file != nullptr);
+  CHILD_CHECK(setvbuf(file, nullptr, _IONBF, 0) == 0);
+  const size_t written = CancelBlockedWriter(p, body, file);
+  CHILD_CHECK(written > 0 && written < BigText().size());
+  CheckMutexFree();
+  // The stream's own lock was released too.
+  CHILD_CHECK(ftrylockfile(file) == 0);
+  funlockfile(file);
+}
+
+// Points standard output, unbuffered, at a fresh pipe.
+Pipe RedirectStdout() {
+  Pipe p;
+  CHILD_CHECK(dup2(p.writeEnd, STDOUT_FILENO) == STDOUT_FILENO);
+  CHILD_CHECK(setvbuf(stdout, nullptr, _IONBF, 0) == 0);
+  return p;
+}
+
+TEST(Cancel, FprintfReleasesTheMutexAndTheStream) {
+  const ChildResult result = RunInChild([] { CancelFprintf(FprintfBigText); });
+  ASSERT_TRUE(result.ExitedCleanly()) << result.Describe();
+}
+
+TEST(Cancel, FprintfReleasesEveryLevelTheThreadHeld) {
+  const ChildResult result = RunInChild([] { CancelFprintf(FprintfBigTextHoldingTwoLevels); });
+  ASSERT_TRUE(result.ExitedCleanly()) << result.Describe();
+}
+
+TEST(Cancel, PrintfReleasesTheMutexAndStdout) {
+  const ChildResult result = RunInChild([] {
+    Pipe p = RedirectStdout();
+    close(p.writeEnd);
+    p.writeEnd = STDOUT_FILENO;
+    CHILD_CHECK(CancelBlockedWriter(p, PrintfBigText, nullptr) > 0);
+    CheckMutexFree();
+    CHILD_CHECK(ftrylockfile(stdout) == 0);
+    funlockfile(stdout);
+  });
+  ASSERT_TRUE(result.ExitedCleanly()) << result.Describe();
+}
+
+TEST(Cancel, MaxprintfCountsNothingForTheCancelledPrint) {
+  const ChildResult result = RunInChild([] {
+    Pipe p = RedirectStdout();
+    close(p.writeEnd);
+    p.writeEnd = STDOUT_FILENO;
+    CHILD_CHECK(CancelBlockedWriter(p, MaxprintfBigText, nullptr) > 0);
+    CheckMutexFree();
+    CHILD_CHECK(ftrylockfile(stdout) == 0);
+    funlockfile(stdout);
+    // With the limit at 0, a print is allowed only while the total is 0.
+    CHILD_CHECK(freopen("/dev/null", "w", stdout) != nullptr);
+    zuvo_setmaxprintfcharsinK(0);
+    CHILD_CHECK(zuvo_maxprintf("x") == 1);
+    CHILD_CHECK(zuvo_maxprintf("x") == -1);
+  });
+  ASSERT_TRUE(result.ExitedCleanly()) << result.Describe();
+}
+
+}  // namespace

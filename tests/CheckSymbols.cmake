@@ -1,0 +1,49 @@
+# Checks the exported symbols of the built library: the three capped-printer
+# entries with their mangled C++ names, the ten C entries unmangled, and no
+# module-private helper.
+#   cmake -DNM=<nm> -DLIBRARY=<file> -DSHARED=<ON|OFF> -P CheckSymbols.cmake
+if(SHARED)
+  set(nm_args -D --defined-only)
+else()
+  set(nm_args --defined-only --extern-only)
+endif()
+execute_process(COMMAND ${NM} ${nm_args} ${LIBRARY}
+  OUTPUT_VARIABLE raw RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
+endif()
+execute_process(COMMAND ${NM} ${nm_args} -C ${LIBRARY} OUTPUT_VARIABLE demangled)
+
+set(expected_mangled
+  "_Z25zuvo_getmaxprintfcharsinKv"
+  "_Z25zuvo_setmaxprintfcharsinKj"
+  "_Z14zuvo_maxprintfPKcz")
+set(expected_demangled
+  "zuvo_getmaxprintfcharsinK()"
+  "zuvo_setmaxprintfcharsinK(unsigned int)"
+  "zuvo_maxprintf(char const*, ...)")
+set(expected_c zuvo_printf zuvo_sprintf zuvo_fprintf zuvo_snprintf zuvo_strftime
+  zuvo_strerror zuvo_ctime zuvo_asctime zuvo_gmtime zuvo_localtime)
+
+set(missing "")
+foreach(sym IN LISTS expected_mangled expected_c)
+  if(NOT raw MATCHES "[ \t]T ${sym}\n")
+    list(APPEND missing "${sym}")
+  endif()
+endforeach()
+foreach(sym IN LISTS expected_demangled)
+  string(FIND "${demangled}" " T ${sym}\n" at)
+  if(at EQUAL -1)
+    list(APPEND missing "${sym}")
+  endif()
+endforeach()
+if(missing)
+  message(FATAL_ERROR "missing from ${LIBRARY}: ${missing}")
+endif()
+
+foreach(private CopyText CopyTime IsUsable sTotalChars sMaxTotalCharsInK sMaxFileSizeReached)
+  if(raw MATCHES "[ \t][A-Z] [^\n]*${private}")
+    message(FATAL_ERROR "${private} is visible outside ${LIBRARY}")
+  endif()
+endforeach()
+message(STATUS "exported symbols of ${LIBRARY}: as expected")

@@ -1,0 +1,151 @@
+// fork() while the standard-library mutex is held or in use.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "OS.h"
+#include "SafeStdLib.h"
+#include "TestSupport.h"
+
+namespace {
+
+// The sanitizers' runtimes cannot start a thread in the child of a process
+// whose other threads were busy at fork(): their own state may be mid-update.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr bool kChildMayStartThreads = false;
+#elif defined(__has_feature)
+#  if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+constexpr bool kChildMayStartThreads = false;
+#  else
+constexpr bool kChildMayStartThreads = true;
+#  endif
+#else
+constexpr bool kChildMayStartThreads = true;
+#endif
+
+// Makes one call of every routine, as a child would after fork(). Ends the
+// process with a failure if any result is wrong.
+void CallEveryRoutine() {
+  char text[64];
+  struct tm broken;
+  const time_t when = 86400;
+  CHILD_CHECK(zuvo_snprintf(text, sizeof text, "%d", 42) == 2);
+  CHILD_CHECK(zuvo_sprintf(text, "%s", "child") == 5);
+  CHILD_CHECK(zuvo_strerror(EINVAL, text, sizeof text) == text);
+  CHILD_CHECK(zuvo_ctime(&when, text, sizeof text) == text);
+  CHILD_CHECK(zuvo_gmtime(&when, &broken) == &broken && broken.tm_mday == 2);
+  CHILD_CHECK(zuvo_localtime(&when, &broken) == &broken);
+  CHILD_CHECK(zuvo_asctime(&broken, text, sizeof text) == text);
+  CHILD_CHECK(zuvo_strftime(text, sizeof text, "%Y", &broken) == 4);
+  CHILD_CHECK(zuvo_getmaxprintfcharsinK() == 100000);
+  zuvo_setmaxprintfcharsinK(100000);
+  CHILD_CHECK(zuvo_fprintf(stdout, "f") == 1);
+  CHILD_CHECK(zuvo_printf("p") == 1);
+  CHILD_CHECK(zuvo_maxprintf("m") == 1);
+}
+
+// Forks from the calling thread; the child runs body under an alarm.
+// Returns the child's wait status.
+template <typename Body>
+int ForkAndWait(Body body) {
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    alarm(10);
+    body();
+    fflush(stdout);
+    _exit(0);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+bool Clean(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+
+TEST(Fork, WaitsForAnotherThreadsHoldAndChildStartsWithTheMutexFree) {
+  const ChildResult result = RunInChild([] {
+    ForeignHolder holder;
+    std::atomic<int> status{-1};
+    Probe forker([&] {
+      status = ForkAndWait([] {
+        OSMutex& m = *OS::GetStdLibMutex();
+        CHILD_CHECK(OSMutexTestPeer::Levels(m) == 0);
+        CallEveryRoutine();
+      });
+    });
+    // fork() takes the mutex first, so it waits for the holder.
+    CHILD_CHECK(!forker.FinishedWithin(100));
+    holder.Release();
+    CHILD_CHECK(forker.FinishedWithin(20000));
+    CHILD_CHECK(Clean(status));
+  });
+  ASSERT_TRUE(result.ExitedCleanly()) << result.Describe();
+}
+
+TEST(Fork, ForkingHolderKeepsItsLevelsInTheChild) {
+  const ChildResult result = RunInChild([]() OS_NO_THREAD_SAFETY_ANALYSIS {
+    OSMutex& m = *OS::GetStdLibMutex();
+    m.Lock();
+    m.Lock();
+    const int status = ForkAndWait([&]() OS_NO_THREAD_SAFETY_ANALYSIS {
+      CHILD_CHECK(pthread_equal(OSMutexTestPeer::Holder(m), pthread_self()));
+      CHILD_CHECK(OSMutexTestPeer::Levels(m) == 2);
+      CallEveryRoutine();
+      m.Unlock();
+      m.Unlock();
+      CHILD_CHECK(OSMutexTestPeer::Levels(m) == 0);
+      CallEveryRoutine();
+    });
+    CHILD_CHECK(Clean(status));
+    CHILD_CHECK(OSMutexTestPeer::Levels(m) == 2);
+    m.Unlock();
+    m.Unlock();
+  });
+  ASSERT_TRUE(result.ExitedCleanly()) << result.Describe();
+}
+
+// Threads stay busy inside the routines while the main thread forks; no
+// child may hang, and a thread started in a child is not taken for the
+// holder.
+TEST(Fork, ChildrenOfABusyProcessNeverHang) {
+  const ChildResult result = RunInChild([] {
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 3; ++t) {
+      workers.emplace_back([&, t] {
+        char text[64];
+        struct tm broken;
+        for (time_t when = t; !stop.load(std::memory_order_relaxed); when += 3600) {
+          zuvo_snprintf(text, sizeof text, "%ld", static_cast<long>(when));
+          zuvo_localtime(&when, &broken);
+          zuvo_strerror(static_cast<int>(when % 100), text, sizeof text);
+        }
+      });
+    }
+    int hung = 0;
+    for (int i = 0; i < 50; ++i) {
+      const int status = ForkAndWait([] {
+        CallEveryRoutine();
+        if (kChildMayStartThreads) {
+          std::thread([] { CallEveryRoutine(); }).join();
+        }
+      });
+      if (!Clean(status)) ++hung;
+    }
+    stop = true;
+    for (std::thread& w : workers) w.join();
+    CHILD_CHECK(hung == 0);
+  }, 120);
+  ASSERT_TRUE(result.ExitedCleanly()) << result.Describe();
+}
+
+}  // namespace

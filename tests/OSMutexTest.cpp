@@ -1,0 +1,137 @@
+// Tests of OSMutex, OSMutexLocker and OS::GetStdLibMutex().
+
+#include "OSMutex.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "OS.h"
+#include "TestSupport.h"
+
+namespace {
+
+// Nested locking is the point of these tests; the analysis flags it.
+void LockTwice(OSMutex& m) OS_NO_THREAD_SAFETY_ANALYSIS {
+  m.Lock();
+  m.Lock();
+}
+void UnlockOnce(OSMutex& m) OS_NO_THREAD_SAFETY_ANALYSIS { m.Unlock(); }
+
+bool TryLockElsewhere(OSMutex& m) OS_NO_THREAD_SAFETY_ANALYSIS {
+  bool taken = false;
+  std::thread([&]() OS_NO_THREAD_SAFETY_ANALYSIS {
+    taken = m.TryLock();
+    if (taken) m.Unlock();
+  }).join();
+  return taken;
+}
+
+TEST(OSMutex, RecordsHolderAndLevels) {
+  OSMutex m;
+  EXPECT_EQ(OSMutexTestPeer::Holder(m), pthread_t{});
+  LockTwice(m);
+  EXPECT_TRUE(pthread_equal(OSMutexTestPeer::Holder(m), pthread_self()));
+  EXPECT_EQ(OSMutexTestPeer::Levels(m), 2u);
+  UnlockOnce(m);
+  EXPECT_EQ(OSMutexTestPeer::Levels(m), 1u);
+  EXPECT_FALSE(TryLockElsewhere(m)) << "one level is still held";
+  UnlockOnce(m);
+  EXPECT_EQ(OSMutexTestPeer::Holder(m), pthread_t{});
+  EXPECT_EQ(OSMutexTestPeer::Levels(m), 0u);
+  EXPECT_TRUE(TryLockElsewhere(m));
+}
+
+TEST(OSMutex, TryLockIsRecursiveAndFailsWhenHeldElsewhere) OS_NO_THREAD_SAFETY_ANALYSIS {
+  OSMutex m;
+  ASSERT_TRUE(m.TryLock());
+  ASSERT_TRUE(m.TryLock());
+  EXPECT_EQ(OSMutexTestPeer::Levels(m), 2u);
+  EXPECT_FALSE(TryLockElsewhere(m));
+  m.Unlock();
+  m.Unlock();
+  EXPECT_TRUE(TryLockElsewhere(m));
+}
+
+TEST(OSMutex, ForeignUnlockReleasesNothing) {
+  ForeignHolder holder;
+  OSMutex& m = *OS::GetStdLibMutex();
+  const pthread_t holderId = OSMutexTestPeer::Holder(m);
+  UnlockOnce(m);
+  UnlockOnce(m);
+  EXPECT_TRUE(pthread_equal(OSMutexTestPeer::Holder(m), holderId));
+  EXPECT_EQ(OSMutexTestPeer::Levels(m), 1u);
+  EXPECT_FALSE(TryLockElsewhere(m));
+  holder.Release();
+  EXPECT_TRUE(TryLockElsewhere(m));
+}
+
+TEST(OSMutex, ForeignUnlockOfAFreeMutexIsHarmless) {
+  OSMutex m;
+  UnlockOnce(m);
+  EXPECT_EQ(OSMutexTestPeer::Levels(m), 0u);
+  EXPECT_TRUE(TryLockElsewhere(m));
+}
+
+TEST(OSMutex, LockWaitsForTheHolder) {
+  ForeignHolder holder;
+  Probe probe([] { OSMutexLocker locker(OS::GetStdLibMutex()); });
+  EXPECT_FALSE(probe.FinishedWithin(100));
+  holder.Release();
+  EXPECT_TRUE(probe.FinishedWithin(10000));
+}
+
+// The invariant a broken lock violates: each step reads g0, writes it back
+// one higher and lowers g1, with nested levels on every other step.
+TEST(OSMutex, SerialisesReadModifyWriteAcrossThreads) {
+  constexpr int kThreads = 4;
+  constexpr int kIterations = 20000;
+  OSMutex m;
+  long g0 = 0;
+  long g1 = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&]() OS_NO_THREAD_SAFETY_ANALYSIS {
+      for (int i = 0; i < kIterations; ++i) {
+        OSMutexLocker outer(&m);
+        const long a = g0 + 1;
+        if (i % 2 == 0) {
+          OSMutexLocker inner(&m);
+          std::this_thread::yield();
+          g0 = a;
+        } else {
+          g0 = a;
+        }
+        g1--;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(g0, long{kThreads} * kIterations);
+  EXPECT_EQ(g0, -g1);
+}
+
+TEST(OSMutexLocker, ReleasesOnEveryWayOut) {
+  OSMutex m;
+  try {
+    OSMutexLocker locker(&m);
+    throw std::runtime_error("leave the scope by unwinding");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(OSMutexTestPeer::Levels(m), 0u);
+  EXPECT_TRUE(TryLockElsewhere(m));
+}
+
+TEST(OSMutexLocker, NullMutexIsNeverLocked) {
+  OSMutexLocker locker(nullptr);
+  locker.Unlock();
+  locker.Lock();
+}
+
+TEST(OS, GetStdLibMutexReturnsTheStaticMutex) {
+  EXPECT_EQ(OS::GetStdLibMutex(), &OS::sStdLibOSMutex);
+}
+
+}  // namespace

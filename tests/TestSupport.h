@@ -1,0 +1,77 @@
+// TestSupport.h: helpers shared by the test binaries.
+//
+// Most cases run in a forked child: the capped printer's running total lives
+// for the whole process and never resets, and a case that captures standard
+// output must not disturb the test runner's own.
+#ifndef SafeStdLib_TestSupport_H
+#define SafeStdLib_TestSupport_H
+
+#include <pthread.h>
+
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "OS.h"
+#include "OSMutex.h"
+
+// Reads OSMutex's private record of its holder.
+struct OSMutexTestPeer {
+  static pthread_t Holder(const OSMutex& m) { return __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED); }
+  static UInt32 Levels(const OSMutex& m) { return m.fHolderCount; }
+};
+
+// What a child left behind: its wait status and everything it wrote to
+// standard output.
+struct ChildResult {
+  int status = 0;
+  std::string out;
+  bool ExitedCleanly() const;
+  // Explains a failed child: its status as text.
+  std::string Describe() const;
+};
+
+// Runs body in a forked child with standard output going to a fresh file,
+// and returns once the child has ended. The child exits 0 when body returns;
+// CHILD_CHECK ends it early with a failure. A child still running after
+// timeoutSeconds is killed by SIGALRM.
+ChildResult RunInChild(const std::function<void()>& body, unsigned timeoutSeconds = 30);
+
+// Ends a child with exit code 1 and a message on standard error when cond is
+// false. For use inside RunInChild bodies, where gtest assertions would be
+// lost.
+#define CHILD_CHECK(cond) \
+  ((cond) ? (void)0 : ::ChildCheckFailed(__FILE__, __LINE__, #cond))
+[[noreturn]] void ChildCheckFailed(const char* file, int line, const char* what);
+
+// A thread that takes the standard-library mutex and holds it until
+// Release() or destruction. The constructor returns once it holds it.
+class ForeignHolder {
+ public:
+  ForeignHolder();
+  ~ForeignHolder();
+  void Release();
+
+ private:
+  std::promise<void> fRelease;
+  std::thread fThread;
+};
+
+// Runs fn on a new thread. FinishedWithin() tells whether it ended within
+// the given time; the destructor waits for it to end.
+class Probe {
+ public:
+  explicit Probe(std::function<void()> fn);
+  ~Probe();
+  bool FinishedWithin(int waitMillis);
+
+ private:
+  std::future<void> fDone;
+  std::thread fThread;
+};
+
+// Reads a file descriptor to its end.
+std::string ReadAll(int fd);
+
+#endif  // SafeStdLib_TestSupport_H
