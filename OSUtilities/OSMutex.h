@@ -28,6 +28,25 @@
 #  define OS_UNLIKELY(x) (x)
 #endif
 
+#if defined(__GLIBC__) && (defined(__x86_64__) || defined(__i386__)) && defined(__has_builtin)
+#  if __has_builtin(__builtin_thread_pointer)
+#    define OS_THREAD_POINTER_IS_PTHREAD_SELF 1
+#  endif
+#endif
+#ifndef OS_THREAD_POINTER_IS_PTHREAD_SELF
+#  define OS_THREAD_POINTER_IS_PTHREAD_SELF 0
+#endif
+
+// The uncontended fast path works on glibc's own lock word. Defining
+// SAFESTDLIB_PTHREAD_CALLS_ONLY (for tools that watch the pthread calls,
+// such as valgrind's race detectors) makes every lock and unlock a pthread
+// call instead; the whole program must then be built with it.
+#if defined(__GLIBC__) && !defined(SAFESTDLIB_PTHREAD_CALLS_ONLY)
+#  define OS_MUTEX_FAST_PATH 1
+#else
+#  define OS_MUTEX_FAST_PATH 0
+#endif
+
 class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
  public:
   constexpr OSMutex() noexcept
@@ -69,10 +88,29 @@ class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
   void RecursiveUnlock() OS_RELEASE() OS_NO_THREAD_SAFETY_ANALYSIS;
   Bool16 RecursiveTryLock() OS_TRY_ACQUIRE(true) OS_NO_THREAD_SAFETY_ANALYSIS;
 
-  // Blocks for fMutex once the fast path found it taken.
-  void LockContended();
-  // Reports a pthread call that cannot fail on a sound mutex, and aborts.
+  // Takes fMutex if it is free; never blocks.
+  bool TryAcquire();
+  // Takes fMutex once TryAcquire() has failed: spins briefly, then blocks.
+  void AcquireContended();
+  // Gives fMutex back.
+  void Release();
+  // Release() for a mutex taken inside pthread_mutex_lock().
+  void ReleaseBlocked();
+  // Release() that found a lock word other than 1 (taken, nobody asleep).
+  void WakeWaiter(int lockWord);
+  // Reports a pthread or futex call that cannot fail on a sound mutex, and
+  // aborts.
   [[noreturn]] static void Fail(const char* call, int err);
+
+  // The calling thread's pthread_t. With glibc on x86 that is the thread
+  // pointer itself, which is cheaper to read than to ask for.
+  static pthread_t CurrentThread() {
+#if OS_THREAD_POINTER_IS_PTHREAD_SELF
+    return reinterpret_cast<pthread_t>(__builtin_thread_pointer());
+#else
+    return pthread_self();
+#endif
+  }
 
   // fHolder is read by threads that do not hold the mutex, so every access
   // is atomic. A relaxed load suffices: only the holder ever stores its own
@@ -86,39 +124,75 @@ class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
 };
 
 inline void OSMutex::RecursiveLock() {
-  const pthread_t self = pthread_self();
-  if (HeldBy(self)) {
-    ++fHolderCount;
-    return;
+  const pthread_t self = CurrentThread();
+  // A thread that already holds the mutex fails the first try, so the
+  // common, uncontended case never looks at the holder.
+  if (OS_UNLIKELY(!TryAcquire())) {
+    if (HeldBy(self)) {
+      ++fHolderCount;
+      return;
+    }
+    AcquireContended();
   }
-  if (OS_UNLIKELY(pthread_mutex_trylock(&fMutex) != 0)) LockContended();
   SetHolder(self);
   fHolderCount = 1;
 }
 
 inline void OSMutex::RecursiveUnlock() {
-  if (!HeldBy(pthread_self())) return;
+  if (!HeldBy(CurrentThread())) return;
   if (--fHolderCount != 0) return;
   SetHolder(0);
-  const int err = pthread_mutex_unlock(&fMutex);
-  if (OS_UNLIKELY(err != 0)) Fail("pthread_mutex_unlock", err);
+  Release();
 }
 
 inline Bool16 OSMutex::RecursiveTryLock() {
-  const pthread_t self = pthread_self();
-  if (HeldBy(self)) {
+  const pthread_t self = CurrentThread();
+  if (!TryAcquire()) {
+    if (!HeldBy(self)) return false;
     ++fHolderCount;
     return true;
-  }
-  const int err = pthread_mutex_trylock(&fMutex);
-  if (err != 0) {
-    if (OS_UNLIKELY(err != EBUSY)) Fail("pthread_mutex_trylock", err);
-    return false;
   }
   SetHolder(self);
   fHolderCount = 1;
   return true;
 }
+
+#if OS_MUTEX_FAST_PATH
+// glibc's default mutex is one lock word: 0 free, 1 taken, 2 taken with
+// threads asleep on it. An uncontended lock or unlock is one atomic
+// instruction on that word, without a call. A thread that had to block took
+// the mutex inside pthread_mutex_lock(), which recorded it as owner, and
+// gives it back through pthread_mutex_unlock(), which clears that record.
+
+inline bool OSMutex::TryAcquire() {
+  int expected = 0;
+  return __atomic_compare_exchange_n(&fMutex.__data.__lock, &expected, 1, false, __ATOMIC_ACQUIRE,
+                                     __ATOMIC_RELAXED);
+}
+
+inline void OSMutex::Release() {
+  if (OS_UNLIKELY(fMutex.__data.__owner != 0)) {
+    ReleaseBlocked();
+    return;
+  }
+  const int lockWord = __atomic_exchange_n(&fMutex.__data.__lock, 0, __ATOMIC_RELEASE);
+  if (OS_UNLIKELY(lockWord != 1)) WakeWaiter(lockWord);
+}
+
+#else  // !OS_MUTEX_FAST_PATH: the pthread calls throughout.
+
+inline bool OSMutex::TryAcquire() {
+  const int err = pthread_mutex_trylock(&fMutex);
+  if (OS_UNLIKELY(err != 0 && err != EBUSY)) Fail("pthread_mutex_trylock", err);
+  return err == 0;
+}
+
+inline void OSMutex::Release() {
+  const int err = pthread_mutex_unlock(&fMutex);
+  if (OS_UNLIKELY(err != 0)) Fail("pthread_mutex_unlock", err);
+}
+
+#endif  // OS_MUTEX_FAST_PATH
 
 // OSMutexLocker
 //

@@ -55,7 +55,7 @@ bool ParseNumber(const char* text, unsigned long min, unsigned long max, unsigne
 
 // Returns 0 when the options were read, 1 for --help, 2 for a usage error.
 int ParseOptions(int argc, char** argv, Options* options) {
-  for (int i = 1; i < argc; ++i) {
+  for (int i = 1; i < argc; i += 2) {
     const char* flag = argv[i];
     if (strcmp(flag, "--help") == 0) return 1;
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -72,7 +72,6 @@ int ParseOptions(int argc, char** argv, Options* options) {
               value ? value : "");
       return 2;
     }
-    ++i;
   }
   return 0;
 }
