@@ -1,0 +1,74 @@
+#!/usr/bin/env python3
+"""Prints the cost of each routine over its bare C library call, as a
+Markdown table: the time ratio from safestdlib-bench (Google Benchmark) and
+the added instructions per call from callgrind, which counts exactly.
+
+usage: cost_table.py BENCH_DIR   (the build's bench/ folder)
+"""
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+ROUTINES = ["maxprintf", "printf", "fprintf", "sprintf", "snprintf", "strftime",
+            "strerror", "ctime", "asctime", "gmtime", "localtime",
+            "getmaxprintfcharsinK", "setmaxprintfcharsinK"]
+LOW, HIGH = 1000, 3000  # calls per callgrind run; their difference cancels start-up
+
+
+def instructions(tool, name, variant, calls):
+    run = subprocess.run(
+        ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
+         tool, name, variant, str(calls)],
+        capture_output=True, text=True, check=True)
+    return int(re.search(r"Collected : (\d+)", run.stderr).group(1))
+
+
+def per_call(tool, name, variant):
+    low = instructions(tool, name, variant, LOW)
+    high = instructions(tool, name, variant, HIGH)
+    return (high - low) / (HIGH - LOW)
+
+
+def times(bench):
+    with tempfile.NamedTemporaryFile(suffix=".json") as out:
+        subprocess.run([bench, "--benchmark_filter=^(Bare|Wrapped)/",
+                        "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true",
+                        "--benchmark_min_time=0.2", "--benchmark_enable_random_interleaving=true",
+                        f"--benchmark_out={out.name}",
+                        "--benchmark_out_format=json"],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        report = json.load(open(out.name))
+    medians = {}
+    for b in report["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            medians[b["run_name"]] = b["real_time"]
+    return medians
+
+
+def main():
+    bench_dir = sys.argv[1] if len(sys.argv) > 1 else "."
+    tool = os.path.join(bench_dir, "safestdlib-instructions")
+    medians = times(os.path.join(bench_dir, "safestdlib-bench"))
+    lock = per_call(tool, "lock", "wrapped")
+    pair = per_call(tool, "lock", "bare")
+    print("| routine | bare ns | wrapped ns | time ratio | bare instr. | wrapped instr. | added instr. |")
+    print("|---|---:|---:|---:|---:|---:|---:|")
+    worst = 0.0
+    for name in ROUTINES:
+        bare_ns, wrapped_ns = medians[f"Bare/{name}"], medians[f"Wrapped/{name}"]
+        bare_i, wrapped_i = per_call(tool, name, "bare"), per_call(tool, name, "wrapped")
+        worst = max(worst, wrapped_i - bare_i)
+        print(f"| `zuvo_{name}` | {bare_ns:.1f} | {wrapped_ns:.1f} | {wrapped_ns / bare_ns:.2f} "
+              f"| {bare_i:.0f} | {wrapped_i:.0f} | {wrapped_i - bare_i:.0f} |")
+    print()
+    print(f"OSMutex Lock+Unlock: {lock:.0f} instructions; pthread_mutex_lock+unlock: {pair:.0f} "
+          "(both counted with the same call around them).")
+    print(f"Most instructions a wrapper adds: {worst:.0f}, "
+          f"{worst / pair:.2f} times a pthread lock-and-unlock pair.")
+
+
+if __name__ == "__main__":
+    main()
