@@ -49,8 +49,7 @@
 
 class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
  public:
-  constexpr OSMutex() noexcept
-      : fMutex(PTHREAD_MUTEX_INITIALIZER), fHolder(0), fHolderCount(0) {}
+  constexpr OSMutex() noexcept : fMutex(PTHREAD_MUTEX_INITIALIZER), fHolder(0), fHolderCount(0) {}
 
   // Leaves fMutex as it is. A default pthread mutex owns no resources on
   // Linux, and never destroying it keeps a mutex with static storage usable
@@ -98,6 +97,13 @@ class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
   void ReleaseBlocked();
   // Release() that found a lock word other than 1 (taken, nobody asleep).
   void WakeWaiter(int lockWord);
+#if defined(SAFESTDLIB_VALGRIND)
+  // Tells valgrind's race detectors that fHolder is read, atomically, by
+  // threads that do not hold the mutex.
+  void DescribeToRaceDetectors() const;
+#else
+  void DescribeToRaceDetectors() const {}
+#endif
   // Reports a pthread or futex call that cannot fail on a sound mutex, and
   // aborts.
   [[noreturn]] static void Fail(const char* call, int err);
@@ -119,11 +125,12 @@ class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
   void SetHolder(pthread_t holder) { __atomic_store_n(&fHolder, holder, __ATOMIC_RELAXED); }
 
   pthread_mutex_t fMutex;
-  pthread_t fHolder;     // 0 when nobody holds the mutex
-  UInt32 fHolderCount;   // levels taken by fHolder; touched only by it
+  pthread_t fHolder;    // 0 when nobody holds the mutex
+  UInt32 fHolderCount;  // levels taken by fHolder; touched only by it
 };
 
 inline void OSMutex::RecursiveLock() {
+  DescribeToRaceDetectors();
   const pthread_t self = CurrentThread();
   // A thread that already holds the mutex fails the first try, so the
   // common, uncontended case never looks at the holder.
@@ -139,6 +146,7 @@ inline void OSMutex::RecursiveLock() {
 }
 
 inline void OSMutex::RecursiveUnlock() {
+  DescribeToRaceDetectors();
   if (!HeldBy(CurrentThread())) return;
   if (--fHolderCount != 0) return;
   SetHolder(0);
@@ -146,6 +154,7 @@ inline void OSMutex::RecursiveUnlock() {
 }
 
 inline Bool16 OSMutex::RecursiveTryLock() {
+  DescribeToRaceDetectors();
   const pthread_t self = CurrentThread();
   if (!TryAcquire()) {
     if (!HeldBy(self)) return false;

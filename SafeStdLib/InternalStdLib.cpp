@@ -16,6 +16,19 @@
 #include "OSMutex.h"
 #include "SafeStdLib.h"
 
+// A test-only build defines SAFESTDLIB_TEST_ONLY_SKIP_LOCK to take no lock
+// at all, so that the stress test can show it notices a missing lock.
+#if defined(SAFESTDLIB_TEST_ONLY_SKIP_LOCK)
+namespace {
+class OS_SCOPED_CAPABILITY NoLocker {
+ public:
+  explicit NoLocker(OSMutex* inMutexP) OS_ACQUIRE(inMutexP) { (void)inMutexP; }
+  ~NoLocker() OS_RELEASE() {}
+};
+}  // namespace
+#  define OSMutexLocker NoLocker
+#endif
+
 // ---- The capped console printer's state, for the life of the process.
 
 static UInt64 sTotalChars OS_GUARDED_BY(OS::sStdLibOSMutex) = 0;

@@ -6,11 +6,10 @@
 #define SafeStdLib_RoutineCalls_H
 
 #include <errno.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
-
-#include <pthread.h>
 
 #include <mutex>
 
@@ -39,21 +38,25 @@ inline void CopyText(const char* text) {
 inline void Keep(const void* p) { asm volatile("" : : "g"(p) : "memory"); }
 
 inline const RoutineCall kRoutineCalls[] = {
-    {"maxprintf", [] { zuvo_maxprintf("%s %d\n", "line", 42); }, [] { printf("%s %d\n", "line", 42); }},
+    {"maxprintf", [] { zuvo_maxprintf("%s %d\n", "line", 42); },
+     [] { printf("%s %d\n", "line", 42); }},
     {"printf", [] { zuvo_printf("%s %d\n", "line", 42); }, [] { printf("%s %d\n", "line", 42); }},
     {"fprintf", [] { zuvo_fprintf(gDevNull, "%s %d\n", "line", 42); },
      [] { fprintf(gDevNull, "%s %d\n", "line", 42); }},
-    {"sprintf", [] { zuvo_sprintf(gText, "%s %d", "line", 42); }, [] { sprintf(gText, "%s %d", "line", 42); }},
+    {"sprintf", [] { zuvo_sprintf(gText, "%s %d", "line", 42); },
+     [] { sprintf(gText, "%s %d", "line", 42); }},
     {"snprintf", [] { zuvo_snprintf(gText, sizeof gText, "%s %d", "line", 42); },
      [] { snprintf(gText, sizeof gText, "%s %d", "line", 42); }},
     {"strftime", [] { zuvo_strftime(gText, sizeof gText, "%Y-%m-%d %H:%M:%S", &gBrokenDown); },
      [] { strftime(gText, sizeof gText, "%Y-%m-%d %H:%M:%S", &gBrokenDown); }},
-    {"strerror", [] { zuvo_strerror(ENOENT, gText, sizeof gText); }, [] { CopyText(strerror(ENOENT)); }},
+    {"strerror", [] { zuvo_strerror(ENOENT, gText, sizeof gText); },
+     [] { CopyText(strerror(ENOENT)); }},
     {"ctime", [] { zuvo_ctime(&gWhen, gText, sizeof gText); }, [] { CopyText(ctime(&gWhen)); }},
     {"asctime", [] { zuvo_asctime(&gBrokenDown, gText, sizeof gText); },
      [] { CopyText(asctime(&gBrokenDown)); }},
     {"gmtime", [] { zuvo_gmtime(&gWhen, &gBrokenDown); }, [] { gBrokenDown = *gmtime(&gWhen); }},
-    {"localtime", [] { zuvo_localtime(&gWhen, &gBrokenDown); }, [] { gBrokenDown = *localtime(&gWhen); }},
+    {"localtime", [] { zuvo_localtime(&gWhen, &gBrokenDown); },
+     [] { gBrokenDown = *localtime(&gWhen); }},
     {"getmaxprintfcharsinK", [] { Keep(reinterpret_cast<void*>(zuvo_getmaxprintfcharsinK())); },
      [] { Keep(nullptr); }},
     {"setmaxprintfcharsinK", [] { zuvo_setmaxprintfcharsinK(4294967295u); }, [] { Keep(nullptr); }},

@@ -4,7 +4,6 @@
 
 #include <benchmark/benchmark.h>
 #include <pthread.h>
-
 #include <unistd.h>
 
 #include <fstream>
@@ -25,10 +24,12 @@ void RunCall(benchmark::State& state, void (*call)()) {
 void RegisterRoutineCalls() {
   for (const bench::RoutineCall& call : bench::kRoutineCalls) {
     benchmark::RegisterBenchmark((std::string("Bare/") + call.name).c_str(), RunCall, call.bare);
-    benchmark::RegisterBenchmark((std::string("Wrapped/") + call.name).c_str(), RunCall, call.wrapped);
+    benchmark::RegisterBenchmark((std::string("Wrapped/") + call.name).c_str(), RunCall,
+                                 call.wrapped);
   }
   for (const bench::RoutineCall& call : bench::kReentrantCalls)
-    benchmark::RegisterBenchmark((std::string("Reentrant/") + call.name).c_str(), RunCall, call.bare);
+    benchmark::RegisterBenchmark((std::string("Reentrant/") + call.name).c_str(), RunCall,
+                                 call.bare);
 }
 
 // ---- Locks: one lock and unlock per iteration, on one shared lock.
@@ -49,28 +50,34 @@ std::mutex gStd;
 std::recursive_mutex gStdRecursive;
 
 void BM_OSMutex(benchmark::State& state) OS_NO_THREAD_SAFETY_ANALYSIS {
-  RunLock(state, []() OS_NO_THREAD_SAFETY_ANALYSIS { gOSMutex.Lock(); },
-          []() OS_NO_THREAD_SAFETY_ANALYSIS { gOSMutex.Unlock(); });
+  RunLock(
+      state, []() OS_NO_THREAD_SAFETY_ANALYSIS { gOSMutex.Lock(); },
+      []() OS_NO_THREAD_SAFETY_ANALYSIS { gOSMutex.Unlock(); });
 }
 void BM_OSMutexReentry(benchmark::State& state) OS_NO_THREAD_SAFETY_ANALYSIS {
   OSMutex outerHeld;
   outerHeld.Lock();
-  RunLock(state, [&]() OS_NO_THREAD_SAFETY_ANALYSIS { outerHeld.Lock(); },
-          [&]() OS_NO_THREAD_SAFETY_ANALYSIS { outerHeld.Unlock(); });
+  RunLock(
+      state, [&]() OS_NO_THREAD_SAFETY_ANALYSIS { outerHeld.Lock(); },
+      [&]() OS_NO_THREAD_SAFETY_ANALYSIS { outerHeld.Unlock(); });
   outerHeld.Unlock();
 }
 void BM_PthreadMutex(benchmark::State& state) {
-  RunLock(state, [] { pthread_mutex_lock(&gPthread); }, [] { pthread_mutex_unlock(&gPthread); });
+  RunLock(
+      state, [] { pthread_mutex_lock(&gPthread); }, [] { pthread_mutex_unlock(&gPthread); });
 }
 void BM_PthreadRecursiveMutex(benchmark::State& state) {
-  RunLock(state, [] { pthread_mutex_lock(&gPthreadRecursive); },
-          [] { pthread_mutex_unlock(&gPthreadRecursive); });
+  RunLock(
+      state, [] { pthread_mutex_lock(&gPthreadRecursive); },
+      [] { pthread_mutex_unlock(&gPthreadRecursive); });
 }
 void BM_StdMutex(benchmark::State& state) {
-  RunLock(state, [] { gStd.lock(); }, [] { gStd.unlock(); });
+  RunLock(
+      state, [] { gStd.lock(); }, [] { gStd.unlock(); });
 }
 void BM_StdRecursiveMutex(benchmark::State& state) {
-  RunLock(state, [] { gStdRecursive.lock(); }, [] { gStdRecursive.unlock(); });
+  RunLock(
+      state, [] { gStdRecursive.lock(); }, [] { gStdRecursive.unlock(); });
 }
 
 BENCHMARK(BM_OSMutex)->Threads(1)->Threads(2)->UseRealTime();

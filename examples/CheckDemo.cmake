@@ -1,7 +1,7 @@
 # Runs the demo as the README does and checks what a user sees: the notice
 # exactly once, a consistent summary, exit 0; and exit 2 on a bad flag.
-#   cmake -DDEMO=<safestdlib-demo> -P CheckDemo.cmake
-execute_process(COMMAND ${DEMO} --threads 4 --lines 2000 --limit-k 8
+#   cmake -DDEMO=<safestdlib-demo> [-DRUNNER=<emulator>] -P CheckDemo.cmake
+execute_process(COMMAND ${RUNNER} ${DEMO} --threads 4 --lines 2000 --limit-k 8
   OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "demo exited with ${rc}")
@@ -32,12 +32,12 @@ if(NOT logLength EQUAL characters)
 endif()
 
 foreach(bad "--threads;0" "--lines;-3" "--limit-k;12x" "--bogus" "--threads")
-  execute_process(COMMAND ${DEMO} ${bad} OUTPUT_VARIABLE o ERROR_VARIABLE e RESULT_VARIABLE rc)
+  execute_process(COMMAND ${RUNNER} ${DEMO} ${bad} OUTPUT_VARIABLE o ERROR_VARIABLE e RESULT_VARIABLE rc)
   if(NOT rc EQUAL 2 OR NOT e MATCHES "usage: safestdlib-demo")
     message(FATAL_ERROR "'${bad}' gave exit ${rc} and:\n${e}")
   endif()
 endforeach()
-execute_process(COMMAND ${DEMO} --help OUTPUT_VARIABLE o RESULT_VARIABLE rc)
+execute_process(COMMAND ${RUNNER} ${DEMO} --help OUTPUT_VARIABLE o RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0 OR NOT o MATCHES "usage: safestdlib-demo")
   message(FATAL_ERROR "--help gave exit ${rc}")
 endif()

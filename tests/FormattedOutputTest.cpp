@@ -68,7 +68,8 @@ TEST(FormattedOutput, IsNeitherCountedNorCapped) {
     CHILD_CHECK(zuvo_printf("after") == 5);
   });
   ASSERT_TRUE(child.ExitedCleanly()) << child.Describe();
-  EXPECT_EQ(child.out, std::string(8192, 'u') + "a\nReached maximum configured output limit = 0K\nafter");
+  EXPECT_EQ(child.out,
+            std::string(8192, 'u') + "a\nReached maximum configured output limit = 0K\nafter");
 }
 
 // Threads print long records through zuvo_printf (shared stdout) and
@@ -79,41 +80,43 @@ TEST(FormattedOutput, EachCallsTextArrivesWhole) {
   constexpr int kThreads = 4;
   constexpr int kRecords = 40;
   constexpr size_t kLength = 20000;
-  const ChildResult child = RunInChild([] {
-    int fds[2];
-    CHILD_CHECK(pipe(fds) == 0);
-    std::string received;
-    std::thread reader([&] { received = ReadAll(fds[0]); });
-    CHILD_CHECK(dup2(fds[1], STDOUT_FILENO) == STDOUT_FILENO);
-    CHILD_CHECK(setvbuf(stdout, nullptr, _IONBF, 0) == 0);
-    std::vector<std::thread> writers;
-    for (int t = 0; t < kThreads; ++t) {
-      writers.emplace_back([t, &fds] {
-        FILE* own = fdopen(dup(fds[1]), "w");
-        CHILD_CHECK(own != nullptr);
-        CHILD_CHECK(setvbuf(own, nullptr, _IONBF, 0) == 0);
-        const std::string body(kLength, static_cast<char>('A' + t));
-        for (int i = 0; i < kRecords; ++i) {
-          if (i % 2 == 0) {
-            CHILD_CHECK(zuvo_printf("%s\n", body.c_str()) == kLength + 1);
-          } else {
-            CHILD_CHECK(zuvo_fprintf(own, "%s\n", body.c_str()) == kLength + 1);
-          }
+  const ChildResult child = RunInChild(
+      [] {
+        int fds[2];
+        CHILD_CHECK(pipe(fds) == 0);
+        std::string received;
+        std::thread reader([&] { received = ReadAll(fds[0]); });
+        CHILD_CHECK(dup2(fds[1], STDOUT_FILENO) == STDOUT_FILENO);
+        CHILD_CHECK(setvbuf(stdout, nullptr, _IONBF, 0) == 0);
+        std::vector<std::thread> writers;
+        for (int t = 0; t < kThreads; ++t) {
+          writers.emplace_back([t, &fds] {
+            FILE* own = fdopen(dup(fds[1]), "w");
+            CHILD_CHECK(own != nullptr);
+            CHILD_CHECK(setvbuf(own, nullptr, _IONBF, 0) == 0);
+            const std::string body(kLength, static_cast<char>('A' + t));
+            for (int i = 0; i < kRecords; ++i) {
+              if (i % 2 == 0) {
+                CHILD_CHECK(zuvo_printf("%s\n", body.c_str()) == kLength + 1);
+              } else {
+                CHILD_CHECK(zuvo_fprintf(own, "%s\n", body.c_str()) == kLength + 1);
+              }
+            }
+            fclose(own);
+          });
         }
-        fclose(own);
-      });
-    }
-    for (std::thread& w : writers) w.join();
-    CHILD_CHECK(freopen("/dev/null", "w", stdout) != nullptr);
-    close(fds[1]);
-    reader.join();
-    CHILD_CHECK(received.size() == kThreads * kRecords * (kLength + 1));
-    for (size_t at = 0; at < received.size(); at += kLength + 1) {
-      const char first = received[at];
-      CHILD_CHECK(received.find_first_not_of(first, at) == at + kLength);
-      CHILD_CHECK(received[at + kLength] == '\n');
-    }
-  }, 120);
+        for (std::thread& w : writers) w.join();
+        CHILD_CHECK(freopen("/dev/null", "w", stdout) != nullptr);
+        close(fds[1]);
+        reader.join();
+        CHILD_CHECK(received.size() == kThreads * kRecords * (kLength + 1));
+        for (size_t at = 0; at < received.size(); at += kLength + 1) {
+          const char first = received[at];
+          CHILD_CHECK(received.find_first_not_of(first, at) == at + kLength);
+          CHILD_CHECK(received[at + kLength] == '\n');
+        }
+      },
+      120);
   ASSERT_TRUE(child.ExitedCleanly()) << child.Describe();
 }
 

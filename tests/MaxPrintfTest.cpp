@@ -46,7 +46,7 @@ TEST(MaxPrintf, NullFormatChangesNeitherTotalNorNotice) {
   const std::string out = PrintedByChild([] {
     zuvo_setmaxprintfcharsinK(0);
     CHILD_CHECK(zuvo_maxprintf(kNoFormat) == -1);
-    CHILD_CHECK(zuvo_maxprintf("a") == 1);  // the total was still 0
+    CHILD_CHECK(zuvo_maxprintf("a") == 1);   // the total was still 0
     CHILD_CHECK(zuvo_maxprintf("b") == -1);  // notice
     CHILD_CHECK(zuvo_maxprintf(kNoFormat) == -1);
     CHILD_CHECK(zuvo_maxprintf("c") == -1);  // still silent
@@ -58,7 +58,7 @@ TEST(MaxPrintf, TotalEqualToTheLimitStillPrints) {
   const std::string out = PrintedByChild([] {
     zuvo_setmaxprintfcharsinK(1);
     CHILD_CHECK(PrintChars(1000) == 1000);
-    CHILD_CHECK(PrintChars(24) == 24);  // total 1024: equal, not above
+    CHILD_CHECK(PrintChars(24) == 24);      // total 1024: equal, not above
     CHILD_CHECK(zuvo_maxprintf("y") == 1);  // total 1025
     CHILD_CHECK(zuvo_maxprintf("z") == -1);
     CHILD_CHECK(zuvo_maxprintf("z") == -1);
@@ -71,7 +71,7 @@ TEST(MaxPrintf, ZeroLimitAllowsOneNonEmptyPrint) {
     zuvo_setmaxprintfcharsinK(0);
     CHILD_CHECK(zuvo_maxprintf("%s", "") == 0);
     CHILD_CHECK(zuvo_maxprintf("%s", "") == 0);  // total still 0
-    CHILD_CHECK(PrintChars(5000) == 5000);  // allowed whole, however long
+    CHILD_CHECK(PrintChars(5000) == 5000);       // allowed whole, however long
     CHILD_CHECK(zuvo_maxprintf("r") == -1);
   });
   EXPECT_EQ(out, std::string(5000, 'x') + Notice(0));

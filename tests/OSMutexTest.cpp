@@ -1,7 +1,5 @@
 // Tests of OSMutex, OSMutexLocker and OS::GetStdLibMutex().
 
-#include "OSMutex.h"
-
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "OS.h"
+#include "OSMutex.h"
 #include "TestSupport.h"
 
 namespace {

@@ -3,12 +3,13 @@
 // ahead of the library, so its constructor runs before any dynamic
 // initialiser the library might have.
 
+#include "StaticInitHost.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 
 #include "OS.h"
 #include "SafeStdLib.h"
-#include "StaticInitHost.h"
 
 StaticInitRecord gStaticInitRecord;
 bool gUseAtExit = false;

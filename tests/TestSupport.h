@@ -7,6 +7,8 @@
 #define SafeStdLib_TestSupport_H
 
 #include <pthread.h>
+#include <string.h>
+#include <time.h>
 
 #include <functional>
 #include <future>
@@ -18,7 +20,9 @@
 
 // Reads OSMutex's private record of its holder.
 struct OSMutexTestPeer {
-  static pthread_t Holder(const OSMutex& m) { return __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED); }
+  static pthread_t Holder(const OSMutex& m) {
+    return __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED);
+  }
   static UInt32 Levels(const OSMutex& m) { return m.fHolderCount; }
 };
 
@@ -41,8 +45,7 @@ ChildResult RunInChild(const std::function<void()>& body, unsigned timeoutSecond
 // Ends a child with exit code 1 and a message on standard error when cond is
 // false. For use inside RunInChild bodies, where gtest assertions would be
 // lost.
-#define CHILD_CHECK(cond) \
-  ((cond) ? (void)0 : ::ChildCheckFailed(__FILE__, __LINE__, #cond))
+#define CHILD_CHECK(cond) ((cond) ? (void)0 : ::ChildCheckFailed(__FILE__, __LINE__, #cond))
 [[noreturn]] void ChildCheckFailed(const char* file, int line, const char* what);
 
 // A thread that takes the standard-library mutex and holds it until
@@ -70,6 +73,14 @@ class Probe {
   std::future<void> fDone;
   std::thread fThread;
 };
+
+// Whether two broken-down times agree in every field, zone name included.
+inline bool SameTime(const struct tm& a, const struct tm& b) {
+  return a.tm_sec == b.tm_sec && a.tm_min == b.tm_min && a.tm_hour == b.tm_hour &&
+         a.tm_mday == b.tm_mday && a.tm_mon == b.tm_mon && a.tm_year == b.tm_year &&
+         a.tm_wday == b.tm_wday && a.tm_yday == b.tm_yday && a.tm_isdst == b.tm_isdst &&
+         a.tm_gmtoff == b.tm_gmtoff && strcmp(a.tm_zone, b.tm_zone) == 0;
+}
 
 // Reads a file descriptor to its end.
 std::string ReadAll(int fd);
