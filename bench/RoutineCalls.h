@@ -12,6 +12,7 @@
 #include <time.h>
 
 #include <mutex>
+#include <thread>
 
 #include "OS.h"
 #include "SafeStdLib.h"
@@ -105,9 +106,12 @@ inline const RoutineCall kLockCalls[] = {
      }},
 };
 
+// Makes the process multi-threaded, as a server is: glibc takes its own
+// locks without atomic instructions until a second thread has existed.
 // Sends standard output and gDevNull to /dev/null, fixes the zone so that
 // localtime reads no zone file, and lifts the output limit out of reach.
 inline void SetUpRoutineCalls() {
+  std::thread([] {}).join();
   if (freopen("/dev/null", "w", stdout) == nullptr) perror("freopen");
   gDevNull = fopen("/dev/null", "w");
   setenv("TZ", "UTC0", 1);
