@@ -62,7 +62,8 @@ class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
 
   // Lock()
   //
-  // Blocks until the calling thread holds the mutex. Recursive: a holder
+  // Blocks until the calling thread holds the mutex: a waiter looks again
+  // at growing intervals for a short while, then sleeps. Recursive: a holder
   // returns at once, one level deeper. Aborts if the pthread mutex fails.
   void Lock() OS_ACQUIRE() { RecursiveLock(); }
 
@@ -95,7 +96,8 @@ class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
   void Release();
   // Release() for a mutex taken inside pthread_mutex_lock().
   void ReleaseBlocked();
-  // Release() that found a lock word other than 1 (taken, nobody asleep).
+  // Release() that found the lock word at other than 1 (taken, nobody
+  // asleep): wakes a thread asleep on it.
   void WakeWaiter(int lockWord);
 #if defined(SAFESTDLIB_VALGRIND)
   // Tells valgrind's race detectors that fHolder is read, atomically, by
