@@ -53,17 +53,15 @@ void OSMutex::ReleaseBlocked() {
   if (err != 0) Fail("pthread_mutex_unlock", err);
 }
 
-void OSMutex::WakeWaiter(int lockWord) {
 #if OS_MUTEX_FAST_PATH
+void OSMutex::WakeWaiter(int lockWord) {
   if (lockWord != 2) Fail("unlock of a free mutex", EPERM);
   // Threads sleep on the word: wake one, as pthread_mutex_unlock() would.
   // The call cannot fail on a valid address, so errno stays as it was.
   if (syscall(SYS_futex, &fMutex.__data.__lock, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0) < 0)
     Fail("futex wake", errno);
-#else
-  (void)lockWord;
-#endif
 }
+#endif
 
 #if defined(SAFESTDLIB_VALGRIND)
 void OSMutex::DescribeToRaceDetectors() const {

@@ -94,10 +94,11 @@ class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
   void AcquireContended();
   // Gives fMutex back.
   void Release();
-  // Release() for a mutex taken inside pthread_mutex_lock().
+  // Release() for a mutex taken inside pthread_mutex_lock() (or
+  // pthread_mutex_trylock()).
   void ReleaseBlocked();
   // Release() that found the lock word at other than 1 (taken, nobody
-  // asleep): wakes a thread asleep on it.
+  // asleep): wakes a thread asleep on it. Only the fast path has it.
   void WakeWaiter(int lockWord);
 #if defined(SAFESTDLIB_VALGRIND)
   // Tells valgrind's race detectors that fHolder is read, atomically, by
@@ -198,10 +199,7 @@ inline bool OSMutex::TryAcquire() {
   return err == 0;
 }
 
-inline void OSMutex::Release() {
-  const int err = pthread_mutex_unlock(&fMutex);
-  if (OS_UNLIKELY(err != 0)) Fail("pthread_mutex_unlock", err);
-}
+inline void OSMutex::Release() { ReleaseBlocked(); }
 
 #endif  // OS_MUTEX_FAST_PATH
 
