@@ -72,8 +72,8 @@ inline const RoutineCall kReentrantCalls[] = {
     {"localtime_r", nullptr, [] { Keep(localtime_r(&gWhen, &gBrokenDown)); }},
 };
 
-// Lock-and-unlock pairs: the standard-library mutex against the bare
-// pthread mutex, glibc's recursive mutex and the standard library's.
+// Lock-and-unlock pairs: the standard-library mutex (wrapped) against the
+// bare pthread mutex, and glibc's and the standard library's other locks.
 inline pthread_mutex_t gPthreadMutex = PTHREAD_MUTEX_INITIALIZER;
 inline pthread_mutex_t gPthreadRecursive = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 inline std::mutex gStdMutex;

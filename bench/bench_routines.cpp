@@ -3,13 +3,12 @@
 // with one and two threads.
 
 #include <benchmark/benchmark.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iostream>
-#include <mutex>
 #include <string>
+#include <utility>
 
 #include "OS.h"
 #include "RoutineCalls.h"
@@ -21,71 +20,36 @@ void RunCall(benchmark::State& state, void (*call)()) {
   state.SetItemsProcessed(state.iterations());
 }
 
-void RegisterRoutineCalls() {
-  for (const bench::RoutineCall& call : bench::kRoutineCalls) {
-    benchmark::RegisterBenchmark((std::string("Bare/") + call.name).c_str(), RunCall, call.bare);
-    benchmark::RegisterBenchmark((std::string("Wrapped/") + call.name).c_str(), RunCall,
-                                 call.wrapped);
+// Registers BARE/NAME and, where there is one, Wrapped/NAME for a call.
+void Register(const bench::RoutineCall& call, const char* bare, int maxThreads) {
+  for (const auto& [prefix, fn] : {std::pair{bare, call.bare}, {"Wrapped/", call.wrapped}}) {
+    if (fn == nullptr) continue;
+    auto* b = benchmark::RegisterBenchmark((std::string(prefix) + call.name).c_str(), RunCall, fn);
+    if (maxThreads > 1) b->ThreadRange(1, maxThreads)->UseRealTime();
   }
-  for (const bench::RoutineCall& call : bench::kReentrantCalls)
-    benchmark::RegisterBenchmark((std::string("Reentrant/") + call.name).c_str(), RunCall,
-                                 call.bare);
 }
 
-// ---- Locks: one lock and unlock per iteration, on one shared lock.
-
-template <typename Lock, typename Unlock>
-void RunLock(benchmark::State& state, Lock lock, Unlock unlock) {
-  for (auto _ : state) {
-    lock();
-    unlock();
-  }
-  state.SetItemsProcessed(state.iterations());
+// The routines against their bare calls; the reentrant forms; and
+// one lock-and-unlock per iteration of one shared lock (the standard-library
+// mutex as Wrapped/lock, the others bare), with one and two threads.
+void RegisterAll() {
+  for (const bench::RoutineCall& call : bench::kRoutineCalls) Register(call, "Bare/", 1);
+  for (const bench::RoutineCall& call : bench::kReentrantCalls) Register(call, "Reentrant/", 1);
+  for (const bench::RoutineCall& call : bench::kLockCalls) Register(call, "Bare/", 2);
 }
 
-OSMutex gOSMutex;
-pthread_mutex_t gPthread = PTHREAD_MUTEX_INITIALIZER;
-pthread_mutex_t gPthreadRecursive = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
-std::mutex gStd;
-std::recursive_mutex gStdRecursive;
-
-void BM_OSMutex(benchmark::State& state) OS_NO_THREAD_SAFETY_ANALYSIS {
-  RunLock(
-      state, []() OS_NO_THREAD_SAFETY_ANALYSIS { gOSMutex.Lock(); },
-      []() OS_NO_THREAD_SAFETY_ANALYSIS { gOSMutex.Unlock(); });
-}
+// Re-entry: one more level of a mutex the thread already holds.
 void BM_OSMutexReentry(benchmark::State& state) OS_NO_THREAD_SAFETY_ANALYSIS {
   OSMutex outerHeld;
   outerHeld.Lock();
-  RunLock(
-      state, [&]() OS_NO_THREAD_SAFETY_ANALYSIS { outerHeld.Lock(); },
-      [&]() OS_NO_THREAD_SAFETY_ANALYSIS { outerHeld.Unlock(); });
+  for (auto _ : state) {
+    outerHeld.Lock();
+    outerHeld.Unlock();
+  }
+  state.SetItemsProcessed(state.iterations());
   outerHeld.Unlock();
 }
-void BM_PthreadMutex(benchmark::State& state) {
-  RunLock(
-      state, [] { pthread_mutex_lock(&gPthread); }, [] { pthread_mutex_unlock(&gPthread); });
-}
-void BM_PthreadRecursiveMutex(benchmark::State& state) {
-  RunLock(
-      state, [] { pthread_mutex_lock(&gPthreadRecursive); },
-      [] { pthread_mutex_unlock(&gPthreadRecursive); });
-}
-void BM_StdMutex(benchmark::State& state) {
-  RunLock(
-      state, [] { gStd.lock(); }, [] { gStd.unlock(); });
-}
-void BM_StdRecursiveMutex(benchmark::State& state) {
-  RunLock(
-      state, [] { gStdRecursive.lock(); }, [] { gStdRecursive.unlock(); });
-}
-
-BENCHMARK(BM_OSMutex)->Threads(1)->Threads(2)->UseRealTime();
-BENCHMARK(BM_OSMutexReentry)->Threads(1);
-BENCHMARK(BM_PthreadMutex)->Threads(1)->Threads(2)->UseRealTime();
-BENCHMARK(BM_PthreadRecursiveMutex)->Threads(1)->Threads(2)->UseRealTime();
-BENCHMARK(BM_StdMutex)->Threads(1)->Threads(2)->UseRealTime();
-BENCHMARK(BM_StdRecursiveMutex)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_OSMutexReentry);
 
 }  // namespace
 
@@ -97,7 +61,7 @@ int main(int argc, char** argv) {
   // --benchmark_out=FILE for JSON.
   std::ofstream table("/proc/self/fd/" + std::to_string(dup(STDOUT_FILENO)));
   bench::SetUpRoutineCalls();
-  RegisterRoutineCalls();
+  RegisterAll();
   benchmark::ConsoleReporter console(benchmark::ConsoleReporter::OO_Tabular);
   console.SetOutputStream(&table);
   console.SetErrorStream(&std::cerr);

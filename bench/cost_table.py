@@ -34,7 +34,7 @@ def per_call(tool, name, variant):
 
 def times(bench):
     with tempfile.NamedTemporaryFile(suffix=".json") as out:
-        subprocess.run([bench, "--benchmark_filter=^(Bare|Wrapped)/",
+        subprocess.run([bench, f"--benchmark_filter=^(Bare|Wrapped)/({'|'.join(ROUTINES)})$",
                         "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true",
                         "--benchmark_min_time=0.2", "--benchmark_enable_random_interleaving=true",
                         f"--benchmark_out={out.name}",

@@ -6,6 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <span>
+
 #include "RoutineCalls.h"
 
 int main(int argc, char** argv) {
@@ -24,12 +26,12 @@ int main(int argc, char** argv) {
     for (long i = 0; i < n; ++i) fn();
     return true;
   };
-  for (const bench::RoutineCall& call : bench::kRoutineCalls)
-    if (strcmp(call.name, argv[1]) == 0) return run(call) ? 0 : 2;
-  for (const bench::RoutineCall& call : bench::kReentrantCalls)
-    if (strcmp(call.name, argv[1]) == 0) return run(call) ? 0 : 2;
-  for (const bench::RoutineCall& call : bench::kLockCalls)
-    if (strcmp(call.name, argv[1]) == 0) return run(call) ? 0 : 2;
+  using Calls = std::span<const bench::RoutineCall>;
+  for (Calls calls :
+       {Calls(bench::kRoutineCalls), Calls(bench::kReentrantCalls), Calls(bench::kLockCalls)}) {
+    for (const bench::RoutineCall& call : calls)
+      if (strcmp(call.name, argv[1]) == 0) return run(call) ? 0 : 2;
+  }
   fprintf(stderr, "safestdlib-instructions: no routine '%s'\n", argv[1]);
   return 2;
 }
