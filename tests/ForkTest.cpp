@@ -109,23 +109,20 @@ TEST(Fork, WaitsForAnotherThreadsHoldAndChildStartsWithTheMutexFree) {
 }
 
 TEST(Fork, ForkingHolderKeepsItsLevelsInTheChild) {
-  const ChildResult result = RunInChild([]() OS_NO_THREAD_SAFETY_ANALYSIS {
+  const ChildResult result = RunInChild([] {
     OSMutex& m = *OS::GetStdLibMutex();
-    m.Lock();
-    m.Lock();
-    const int status = ForkAndWait([&]() OS_NO_THREAD_SAFETY_ANALYSIS {
+    LockTwice(m);
+    const int status = ForkAndWait([&] {
       CHILD_CHECK(pthread_equal(OSMutexTestPeer::Holder(m), pthread_self()));
       CHILD_CHECK(OSMutexTestPeer::Levels(m) == 2);
       CallEveryRoutine();
-      m.Unlock();
-      m.Unlock();
+      UnlockTwice(m);
       CHILD_CHECK(OSMutexTestPeer::Levels(m) == 0);
       CallEveryRoutine();
     });
     CHILD_CHECK(Clean(status));
     CHILD_CHECK(OSMutexTestPeer::Levels(m) == 2);
-    m.Unlock();
-    m.Unlock();
+    UnlockTwice(m);
   });
   ASSERT_TRUE(result.ExitedCleanly()) << result.Describe();
 }
@@ -159,12 +156,9 @@ TEST(Fork, ChildrenOfABusyProcessNeverHang) {
           const bool holding = i % 4 == 3;
           OSMutex& m = *OS::GetStdLibMutex();
           if (holding) LockTwice(m);
-          const int status = ForkAndWait([holding, &m]() OS_NO_THREAD_SAFETY_ANALYSIS {
+          const int status = ForkAndWait([holding, &m] {
             CHILD_CHECK(OSMutexTestPeer::Levels(m) == (holding ? 2u : 0u));
-            if (holding) {
-              m.Unlock();
-              m.Unlock();
-            }
+            if (holding) UnlockTwice(m);
             CallEveryRoutine();
             if (ChildMayStartThreads()) {
               std::thread([] { CallEveryRoutine(); }).join();
