@@ -71,17 +71,15 @@ TEST(AllRoutines, WaitWhileAHostThreadHoldsTheMutex) {
 
 TEST(AllRoutines, RunWithoutBlockingForAThreadThatHoldsTheMutex) {
   const ChildResult child = RunInChild(
-      []() OS_NO_THREAD_SAFETY_ANALYSIS {
+      [] {
         OSMutex& m = *OS::GetStdLibMutex();
-        m.Lock();
-        m.Lock();
+        LockTwice(m);
         // A routine that blocked here would never return: the alarm ends it.
         for (const Routine& r : kRoutines) {
           r.call();
           CHILD_CHECK(OSMutexTestPeer::Levels(m) == 2);
         }
-        m.Unlock();
-        m.Unlock();
+        UnlockTwice(m);
       },
       10);
   ASSERT_TRUE(child.ExitedCleanly()) << child.Describe();

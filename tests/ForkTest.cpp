@@ -79,15 +79,6 @@ int ForkAndWait(Body body) {
 
 bool Clean(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 
-void LockTwice(OSMutex& m) OS_NO_THREAD_SAFETY_ANALYSIS {
-  m.Lock();
-  m.Lock();
-}
-void UnlockTwice(OSMutex& m) OS_NO_THREAD_SAFETY_ANALYSIS {
-  m.Unlock();
-  m.Unlock();
-}
-
 TEST(Fork, WaitsForAnotherThreadsHoldAndChildStartsWithTheMutexFree) {
   const ChildResult result = RunInChild([] {
     ForeignHolder holder;
