@@ -49,7 +49,16 @@
 
 class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
  public:
+// glibc's initializer spells its null list pointers as 0, which hosts that
+// build with -Wzero-as-null-pointer-constant would otherwise see here.
+#if defined(__GNUC__)
+#  pragma GCC diagnostic push
+#  pragma GCC diagnostic ignored "-Wzero-as-null-pointer-constant"
+#endif
   constexpr OSMutex() noexcept : fMutex(PTHREAD_MUTEX_INITIALIZER), fHolder(0), fHolderCount(0) {}
+#if defined(__GNUC__)
+#  pragma GCC diagnostic pop
+#endif
 
   // Leaves fMutex as it is. A default pthread mutex owns no resources on
   // Linux, and never destroying it keeps a mutex with static storage usable

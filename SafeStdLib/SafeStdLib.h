@@ -21,6 +21,7 @@
 #include <time.h>
 
 #include "OSHeaders.h"
+#include "SafeStdLibVersion.h"
 
 #if defined(__GNUC__)
 #  define SAFESTDLIB_PRINTF_FORMAT(fmtIndex, firstArg) \

@@ -1,0 +1,31 @@
+# The public headers, laid out in the build tree as they are installed:
+# <include>/SafeStdLib/ holds all of them, so hosts may write either
+# #include <SafeStdLib/SafeStdLib.h> (include path <include>) or the bare
+# #include "SafeStdLib.h" (include path <include>/SafeStdLib).
+#
+# Sets SAFESTDLIB_PUBLIC_HEADERS (the files to install) and
+# SAFESTDLIB_BUILD_INCLUDE_DIRS (the include path for targets built here).
+set(SAFESTDLIB_PUBLIC_HEADERS
+  ${PROJECT_SOURCE_DIR}/OSUtilities/OSHeaders.h
+  ${PROJECT_SOURCE_DIR}/OSUtilities/OSThreadAnnotations.h
+  ${PROJECT_SOURCE_DIR}/OSUtilities/OSMutex.h
+  ${PROJECT_SOURCE_DIR}/OSUtilities/OS.h
+  ${PROJECT_SOURCE_DIR}/SafeStdLib/SafeStdLib.h)
+
+# In the build tree, <SafeStdLib/X.h> forwards to the source file, so that
+# diagnostics and edits land in the source.
+set(generated ${PROJECT_BINARY_DIR}/include/SafeStdLib)
+foreach(header IN LISTS SAFESTDLIB_PUBLIC_HEADERS)
+  get_filename_component(name ${header} NAME)
+  file(CONFIGURE OUTPUT ${generated}/${name}
+    CONTENT "/* Generated: forwards to the source tree. */\n#include \"${header}\"\n")
+endforeach()
+
+configure_file(${CMAKE_CURRENT_LIST_DIR}/SafeStdLibVersion.h.in ${generated}/SafeStdLibVersion.h @ONLY)
+list(APPEND SAFESTDLIB_PUBLIC_HEADERS ${generated}/SafeStdLibVersion.h)
+
+set(SAFESTDLIB_BUILD_INCLUDE_DIRS
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/OSUtilities>
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/SafeStdLib>
+  $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/include>
+  $<BUILD_INTERFACE:${generated}>)

@@ -1,0 +1,23 @@
+# Compiles a C++ host at C++11, C++17 and C++20 and a C host at C99 and C11
+# with strict warnings as errors, the include path given by plain -I, so a
+# public header that warns fails here.
+#   cmake -DCC=... -DCXX=... -DINCLUDE=<dir holding SafeStdLib/> -P CheckStrictHeaders.cmake
+set(cxx_flags -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow -Wold-style-cast
+  -Wzero-as-null-pointer-constant -Wundef -Wcast-qual -Werror)
+set(c_flags -Wall -Wextra -Wpedantic -Wstrict-prototypes -Wundef -Wshadow -Werror)
+set(includes -I${INCLUDE} -I${INCLUDE}/SafeStdLib)
+
+function(compile compiler standard flags source)
+  execute_process(COMMAND ${compiler} -std=${standard} ${flags} ${includes} -fsyntax-only ${source}
+    RESULT_VARIABLE rc ERROR_VARIABLE err OUTPUT_VARIABLE out)
+  if(NOT rc EQUAL 0)
+    message(SEND_ERROR "${compiler} -std=${standard}: the headers warn:\n${out}${err}")
+  endif()
+endfunction()
+
+foreach(standard c++11 c++17 c++20)
+  compile(${CXX} ${standard} "${cxx_flags}" ${CMAKE_CURRENT_LIST_DIR}/StrictHost.cpp)
+endforeach()
+foreach(standard c99 c11)
+  compile(${CC} ${standard} "${c_flags}" ${CMAKE_CURRENT_LIST_DIR}/StrictHost.c)
+endforeach()

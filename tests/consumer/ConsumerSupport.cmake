@@ -1,0 +1,63 @@
+# Helpers for the scripts that build hosts against an installed SafeStdLib.
+# The caller sets CC and CXX, and for check_consumers also GENERATOR and
+# VERSION (the project's version).
+
+# run(<command>...): runs a command, fails the script if it fails, and
+# leaves its standard output in last_output, its standard error in
+# last_error.
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}\n${err}")
+  endif()
+  set(last_output "${out}" PARENT_SCOPE)
+  set(last_error "${err}" PARENT_SCOPE)
+endfunction()
+
+# expect_output(<expected> <command>...): runs a command and compares what
+# it printed.
+function(expect_output expected)
+  run(${ARGN})
+  if(NOT last_output STREQUAL expected)
+    message(FATAL_ERROR "${ARGN} printed '${last_output}', not '${expected}'")
+  endif()
+endfunction()
+
+set(consumer_dir ${CMAKE_CURRENT_LIST_DIR})
+set(tools -G ${GENERATOR} -DCMAKE_C_COMPILER=${CC} -DCMAKE_CXX_COMPILER=${CXX})
+if(MAKE_PROGRAM)
+  list(APPEND tools -DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM})
+endif()
+
+# check_consumers(<prefix> <libdir> <work>): builds and runs, against the
+# library installed in <prefix> (libraries in <prefix>/<libdir>):
+# - a C and C++ project with find_package (C++ host with <SafeStdLib/...>
+#   includes and the version macros, C host with the bare names);
+# - a C-only project with find_package;
+# - both hosts with pkg-config and nothing but the compiler.
+function(check_consumers prefix libdir work)
+  set(cxx_expected "cxx host 100000 ${VERSION}\n")
+  run(${CMAKE_COMMAND} -S ${consumer_dir} -B ${work}/consumer ${tools} -DCMAKE_PREFIX_PATH=${prefix})
+  run(${CMAKE_COMMAND} --build ${work}/consumer)
+  set(ENV{LD_LIBRARY_PATH} ${prefix}/${libdir})
+  expect_output("${cxx_expected}" ${work}/consumer/cxx_host)
+  expect_output("c host\n" ${work}/consumer/c_host)
+
+  run(${CMAKE_COMMAND} -S ${consumer_dir}/c-only -B ${work}/c-only ${tools} -DCMAKE_PREFIX_PATH=${prefix})
+  run(${CMAKE_COMMAND} --build ${work}/c-only)
+  expect_output("c host\n" ${work}/c-only/c_host)
+
+  find_program(PKG_CONFIG NAMES pkg-config pkgconf)
+  if(NOT PKG_CONFIG)
+    message(STATUS "pkg-config not found: pkg-config hosts not tried")
+    return()
+  endif()
+  set(ENV{PKG_CONFIG_PATH} ${prefix}/${libdir}/pkgconfig)
+  run(${PKG_CONFIG} --cflags --libs --static safestdlib)
+  string(STRIP "${last_output}" flags)
+  separate_arguments(flags UNIX_COMMAND "${flags}")
+  run(${CC} ${consumer_dir}/host.c ${flags} -o ${work}/c_host_pkgconfig)
+  expect_output("c host\n" ${work}/c_host_pkgconfig)
+  run(${CXX} ${consumer_dir}/host.cpp ${flags} -o ${work}/cxx_host_pkgconfig)
+  expect_output("${cxx_expected}" ${work}/cxx_host_pkgconfig)
+endfunction()
