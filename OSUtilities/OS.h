@@ -23,9 +23,21 @@ class SAFESTDLIB_API OS {
   static OSMutex* GetStdLibMutex() OS_RETURN_CAPABILITY(sStdLibOSMutex) { return &sStdLibOSMutex; }
 
   // The standard-library mutex. Recursive, constant-initialised, never
-  // destroyed. fork() waits for it: the forking thread takes it before the
-  // fork and gives it back in parent and child, so the child starts with the
-  // mutex free, or held only by the forking thread at the levels it had.
+  // destroyed, one per process however many copies of the library the
+  // process holds (static in the executable and in plugins, shared).
+  //
+  // fork() waits for it: the forking thread takes it before the fork and
+  // gives it back in parent and child, so the child starts with the mutex
+  // free, or held only by the forking thread at the levels it had.
+  //
+  // exit() takes it for good once the exit handlers and static destructors
+  // registered after start-up have run, waiting at most half a second for
+  // another holder, so no thread prints while the C library flushes its
+  // streams; the exiting thread keeps full use of the routines.
+  //
+  // A thread that ends while it holds it (returns, pthread_exit(), or
+  // cancelled without unwinding through a locker) has every level released
+  // at its end, with one line on standard error.
   static OSMutex sStdLibOSMutex;
 };
 

@@ -1,4 +1,5 @@
-// OSMutex.cpp: the contended paths of OSMutex.
+// OSMutex.cpp: the contended paths of OSMutex, and the release of a
+// thread that ends holding it.
 
 #include "OSMutex.h"
 
@@ -8,6 +9,8 @@
 #include <string.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include "OSThreadEnd.h"
 
 #if defined(SAFESTDLIB_VALGRIND)
 #  include <valgrind/drd.h>
@@ -46,6 +49,26 @@ void OSMutex::AcquireContended() {
 #endif
   const int err = pthread_mutex_lock(&fMutex);
   if (err != 0) Fail("pthread_mutex_lock", err);
+}
+
+__thread bool OSMutex::sThreadEndArranged = false;
+
+void OSMutex::ArrangeThreadEnd() {
+  // Before the process's key is made (static constructors that run before
+  // the library's), or when the C library has no room for the value, the
+  // thread tries again at its next first level.
+  if (!__atomic_load_n(&OSPrivate::sThreadEnd.fReady, __ATOMIC_ACQUIRE)) return;
+  if (pthread_setspecific(OSPrivate::sThreadEnd.fKey, &sThreadEndArranged) != 0) return;
+  sThreadEndArranged = true;
+}
+
+UInt32 OSMutex::ReleaseForEndedThread() {
+  if (!HeldBy(CurrentThread())) return 0;
+  const UInt32 levels = fHolderCount;
+  fHolderCount = 0;
+  SetHolder(0);
+  Release();
+  return levels;
 }
 
 void OSMutex::ReleaseBlocked() {

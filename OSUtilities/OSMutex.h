@@ -90,8 +90,14 @@ class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
   // thread holds it.
   Bool16 TryLock() OS_TRY_ACQUIRE(true) { return RecursiveTryLock(); }
 
+  // IsHeldByCaller()
+  //
+  // Whether the calling thread holds the mutex, at any level. Never blocks.
+  Bool16 IsHeldByCaller() const { return HeldBy(CurrentThread()); }
+
  private:
   friend struct OSMutexTestPeer;
+  friend void OSReleaseForEndedThread(void*);
 
   void RecursiveLock() OS_ACQUIRE() OS_NO_THREAD_SAFETY_ANALYSIS;
   void RecursiveUnlock() OS_RELEASE() OS_NO_THREAD_SAFETY_ANALYSIS;
@@ -116,6 +122,16 @@ class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
 #else
   void DescribeToRaceDetectors() const {}
 #endif
+  // Whether the calling thread has arranged for the standard-library
+  // mutex to be released if the thread ends while holding it; set by
+  // ArrangeThreadEnd(). Read on every first level, so it is a plain
+  // thread-local flag in the initial-exec model: one load, no call.
+  static __thread bool sThreadEndArranged __attribute__((tls_model("initial-exec")));
+  static void ArrangeThreadEnd();
+  // Gives up every level that the calling thread, which is ending, still
+  // holds; returns how many.
+  UInt32 ReleaseForEndedThread();
+
   // Reports a pthread or futex call that cannot fail on a sound mutex, and
   // aborts.
   [[noreturn]] static void Fail(const char* call, int err);
@@ -155,6 +171,7 @@ inline void OSMutex::RecursiveLock() {
   }
   SetHolder(self);
   fHolderCount = 1;
+  if (OS_UNLIKELY(!sThreadEndArranged)) ArrangeThreadEnd();
 }
 
 inline void OSMutex::RecursiveUnlock() {
@@ -175,6 +192,7 @@ inline Bool16 OSMutex::RecursiveTryLock() {
   }
   SetHolder(self);
   fHolderCount = 1;
+  if (OS_UNLIKELY(!sThreadEndArranged)) ArrangeThreadEnd();
   return true;
 }
 

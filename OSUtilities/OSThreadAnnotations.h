@@ -20,6 +20,7 @@
 #define OS_ACQUIRE(...) OS_THREAD_ANNOTATION_(acquire_capability(__VA_ARGS__))
 #define OS_RELEASE(...) OS_THREAD_ANNOTATION_(release_capability(__VA_ARGS__))
 #define OS_TRY_ACQUIRE(...) OS_THREAD_ANNOTATION_(try_acquire_capability(__VA_ARGS__))
+#define OS_REQUIRES(...) OS_THREAD_ANNOTATION_(requires_capability(__VA_ARGS__))
 #define OS_ASSERT_CAPABILITY(mu) OS_THREAD_ANNOTATION_(assert_capability(mu))
 #define OS_RETURN_CAPABILITY(mu) OS_THREAD_ANNOTATION_(lock_returned(mu))
 #define OS_NO_THREAD_SAFETY_ANALYSIS OS_THREAD_ANNOTATION_(no_thread_safety_analysis)

@@ -9,9 +9,12 @@
 // cleanup: a thread cancelled while blocked in a write would leave the mutex
 // locked forever. For the same reason no routine here is noexcept.
 
+#include <errno.h>
+#include <limits.h>
 #include <stdarg.h>
 #include <string.h>
 
+#include "MaxPrintfRecord.h"
 #include "OS.h"
 #include "OSMutex.h"
 #include "SafeStdLib.h"
@@ -29,11 +32,23 @@ class OS_SCOPED_CAPABILITY NoLocker {
 #  define OSMutexLocker NoLocker
 #endif
 
-// ---- The capped console printer's state, for the life of the process.
+// ---- The capped console printer's state, for the life of the process:
+// the process's one record, shared by every copy of the library in it.
 
-static UInt64 sTotalChars OS_GUARDED_BY(OS::sStdLibOSMutex) = 0;
-static UInt32 sMaxTotalCharsInK OS_GUARDED_BY(OS::sStdLibOSMutex) = 100000;
-static int sMaxFileSizeReached OS_GUARDED_BY(OS::sStdLibOSMutex) = 0;
+static UInt64& sTotalChars OS_GUARDED_BY(OS::sStdLibOSMutex) =
+    SafeStdLibPrivate::sMaxPrintfRecord.fTotalChars;
+static UInt32& sMaxTotalCharsInK OS_GUARDED_BY(OS::sStdLibOSMutex) =
+    SafeStdLibPrivate::sMaxPrintfRecord.fMaxTotalCharsInK;
+static int& sMaxFileSizeReached OS_GUARDED_BY(OS::sStdLibOSMutex) =
+    SafeStdLibPrivate::sMaxPrintfRecord.fMaxFileSizeReached;
+
+// A print that the C library fails with EOVERFLOW has written its text,
+// more than INT_MAX characters, and could not count it. It counts as at
+// least that much and as passing the limit, so the next call is refused.
+static void CountUncountablePrint(UInt64 maxChars) OS_REQUIRES(OS::sStdLibOSMutex) {
+  sTotalChars += static_cast<UInt64>(INT_MAX) + 1;
+  if (sTotalChars <= maxChars) sTotalChars = maxChars + 1;
+}
 
 UInt32 zuvo_getmaxprintfcharsinK() {
   OSMutexLocker locker(OS::GetStdLibMutex());
@@ -45,26 +60,77 @@ void zuvo_setmaxprintfcharsinK(UInt32 newMaxCharsInK) {
   sMaxTotalCharsInK = newMaxCharsInK;
 }
 
-int zuvo_maxprintf(const char* fmt, ...) {
-  if (fmt == nullptr) return -1;
-  OSMutexLocker locker(OS::GetStdLibMutex());
-
+// Prints the caller's text to standard output, capped; the caller holds the
+// standard-library mutex and standard output's lock.
+static int CappedPrint(FILE* out, const char* fmt, va_list args) OS_REQUIRES(OS::sStdLibOSMutex) {
   const UInt64 maxChars = static_cast<UInt64>(sMaxTotalCharsInK) * 1024;
   if (sTotalChars > maxChars) {
     if (sMaxFileSizeReached == 0)
-      printf("\nReached maximum configured output limit = %uK\n", sMaxTotalCharsInK);
+      fprintf(out, "\nReached maximum configured output limit = %uK\n", sMaxTotalCharsInK);
     sMaxFileSizeReached = 1;
     return -1;
   }
   sMaxFileSizeReached = 0;
 
+  const int result = vfprintf(out, fmt, args);
+  if (result > 0) {
+    sTotalChars += static_cast<UInt64>(result);
+  } else if (result < 0 && errno == EOVERFLOW) {
+    CountUncountablePrint(maxChars);
+  }
+  // Any other failed print wrote nothing countable; adding its negative
+  // result to the unsigned total would wrap it and silence the printer.
+  return result;
+}
+
+namespace {
+
+// Holds one level of a stream's own lock, taken by the caller, until the
+// end of the scope, thread-cancellation unwinding included.
+class StreamLevel {
+ public:
+  explicit StreamLevel(FILE* file) : fFile(file) {}
+  ~StreamLevel() { funlockfile(fFile); }
+  StreamLevel(const StreamLevel&) = delete;
+  StreamLevel& operator=(const StreamLevel&) = delete;
+
+ private:
+  FILE* fFile;
+};
+
+}  // namespace
+
+// Runs print(file, fmt, args) holding the standard-library mutex and then
+// file's own lock, in an order that cannot deadlock against a host thread
+// that holds the stream's lock (flockfile) and calls a routine: when the
+// stream is taken, the mutex is let go, the stream waited for without
+// holding anything, and both taken again. A caller that already held the
+// mutex cannot let go of it, and waits for the stream holding it. With the
+// stream's lock held here, the C library's own lock on it is a recursive
+// count, so an uncontended print takes no more atomic steps than before.
+static int PrintLocked(FILE* file, int (*print)(FILE*, const char*, va_list), const char* fmt,
+                       va_list args) {
+  const bool heldAlready = OS::GetStdLibMutex()->IsHeldByCaller();
+  for (;;) {
+    {
+      OSMutexLocker locker(OS::GetStdLibMutex());
+      if (heldAlready) flockfile(file);
+      if (heldAlready || ftrylockfile(file) == 0) {
+        StreamLevel level(file);
+        return print(file, fmt, args);
+      }
+    }
+    flockfile(file);
+    funlockfile(file);
+  }
+}
+
+int zuvo_maxprintf(const char* fmt, ...) {
+  if (fmt == nullptr) return -1;
   va_list args;
   va_start(args, fmt);
-  const int result = vprintf(fmt, args);
+  const int result = PrintLocked(stdout, CappedPrint, fmt, args);
   va_end(args);
-  // A failed print wrote nothing countable; adding its negative result to
-  // the unsigned total would wrap it and silence the printer for good.
-  if (result > 0) sTotalChars += static_cast<UInt64>(result);
   return result;
 }
 
@@ -72,10 +138,9 @@ int zuvo_maxprintf(const char* fmt, ...) {
 
 int zuvo_printf(const char* fmt, ...) {
   if (fmt == nullptr) return -1;
-  OSMutexLocker locker(OS::GetStdLibMutex());
   va_list args;
   va_start(args, fmt);
-  const int result = vprintf(fmt, args);
+  const int result = PrintLocked(stdout, vfprintf, fmt, args);
   va_end(args);
   return result;
 }
@@ -92,10 +157,9 @@ int zuvo_sprintf(char* buffer, const char* fmt, ...) {
 
 int zuvo_fprintf(FILE* file, const char* fmt, ...) {
   if (file == nullptr) return -1;
-  OSMutexLocker locker(OS::GetStdLibMutex());
   va_list args;
   va_start(args, fmt);
-  const int result = vfprintf(file, fmt, args);
+  const int result = PrintLocked(file, vfprintf, fmt, args);
   va_end(args);
   return result;
 }

@@ -10,6 +10,21 @@
  * allocates, throws or logs, and errno afterwards is what the C library call
  * left. A thread cancelled inside a C library call releases the mutex.
  *
+ * Lock order: the standard-library mutex, then a stream's own lock. The
+ * printers to a stream (zuvo_printf, zuvo_fprintf, zuvo_maxprintf) never
+ * wait for the stream while holding the mutex, so a host thread that holds
+ * a stream (flockfile) may call any routine. A caller that already holds
+ * the mutex and prints to a stream that another thread holds waits for it
+ * holding the mutex: host code must not hold a stream while it waits for
+ * a thread that holds the mutex.
+ *
+ * A print blocked on a full pipe or a slow terminal holds the mutex: every
+ * routine, on every thread, waits until it is done.
+ *
+ * Not async-signal-safe: a signal handler must not call these routines (it
+ * deadlocks if it interrupts its own thread inside one, or between taking
+ * the mutex and recording itself as holder).
+ *
  * The ten C-linkage routines are valid C99; the three routines of the capped
  * console printer are C++ (their symbols are mangled).
  */
@@ -52,7 +67,8 @@ SAFESTDLIB_API int zuvo_fprintf(FILE* file, const char* fmt, ...) SAFESTDLIB_PRI
 
 /* zuvo_snprintf: snprintf into str, at most size bytes with the terminator.
  * Returns the length of the whole text, even when it was cut; -1 if str is
- * null, whatever size is. */
+ * null, whatever size is: unlike snprintf, zuvo_snprintf(NULL, 0, ...) does
+ * not measure the text. */
 SAFESTDLIB_API int zuvo_snprintf(char* str, size_t size, const char* fmt, ...)
     SAFESTDLIB_PRINTF_FORMAT(3, 4);
 
@@ -68,8 +84,10 @@ SAFESTDLIB_API size_t zuvo_strftime(char* buf, size_t maxsize, const char* forma
  *
  * Copy the C library's text into buffer, buffLen bytes in all: a longer text
  * is cut to buffLen - 1 characters, a shorter one is followed by zero bytes
- * up to buffLen, and buffer always ends terminated. ctime and asctime texts
- * keep their newline; 26 bytes hold them whole. Return buffer.
+ * up to buffLen, and buffer always ends terminated, so buffLen must be the
+ * buffer's true size. ctime and asctime texts keep their newline; 26 bytes
+ * hold them whole for years of four digits (a later year needs more).
+ * Return buffer.
  * Return NULL, writing nothing, if buffer is null or buffLen is below 1.
  * Return NULL, leaving an empty string, if the C library cannot convert the
  * time. */
@@ -110,7 +128,9 @@ SAFESTDLIB_API void zuvo_setmaxprintfcharsinK(UInt32 newMaxCharsInK);
 // zuvo_maxprintf: printf to standard output, capped. Returns the number of
 // characters printed; -1 if fmt is null or the limit has been passed; the C
 // library's negative result on an output failure, which adds nothing to the
-// total.
+// total, except that a text too long to count (more than INT_MAX
+// characters, EOVERFLOW) counts as passing the limit. Every copy of the
+// library in the process shares one total and one limit.
 SAFESTDLIB_API int zuvo_maxprintf(const char* fmt, ...) SAFESTDLIB_PRINTF_FORMAT(1, 2);
 
 #endif /* __cplusplus */

@@ -77,9 +77,14 @@ endif()
 safestdlib_join_paths(SAFESTDLIB_PC_LIBDIR "\${prefix}" "${CMAKE_INSTALL_LIBDIR}")
 safestdlib_join_paths(SAFESTDLIB_PC_INCLUDEDIR "\${prefix}" "${CMAKE_INSTALL_INCLUDEDIR}")
 
-# A static library drags the thread library and the C++ runtime along.
+# A static library drags the thread library, the dynamic linker's library
+# and the C++ runtime along, and an executable that holds it offers its
+# process-wide state to plugins (see the library target).
 set(SAFESTDLIB_PC_LIBS_PRIVATE "-pthread")
-foreach(lib IN LISTS SAFESTDLIB_CXX_RUNTIME)
+foreach(symbol IN LISTS SAFESTDLIB_PROCESS_SYMBOLS)
+  string(APPEND SAFESTDLIB_PC_LIBS_PRIVATE " -Wl,--export-dynamic-symbol=${symbol}")
+endforeach()
+foreach(lib IN LISTS CMAKE_DL_LIBS SAFESTDLIB_CXX_RUNTIME)
   if(IS_ABSOLUTE "${lib}" OR lib MATCHES "^-")
     string(APPEND SAFESTDLIB_PC_LIBS_PRIVATE " ${lib}")
   else()

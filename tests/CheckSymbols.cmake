@@ -1,6 +1,6 @@
 # Checks the exported symbols of the built library: the three capped-printer
-# entries with their mangled C++ names, the ten C entries unmangled, and no
-# module-private helper.
+# entries with their mangled C++ names, the ten C entries unmangled, the
+# process-wide state bound unique, and no module-private helper.
 #   cmake -DNM=<nm> -DLIBRARY=<file> -DSHARED=<ON|OFF> -P CheckSymbols.cmake
 if(SHARED)
   set(nm_args -D --defined-only)
@@ -35,6 +35,13 @@ foreach(sym IN LISTS expected_demangled)
   string(FIND "${demangled}" " T ${sym}\n" at)
   if(at EQUAL -1)
     list(APPEND missing "${sym}")
+  endif()
+endforeach()
+# The process-wide state, with STB_GNU_UNIQUE binding ("u"), so that every
+# copy of the library in a process shares it.
+foreach(sym _ZN2OS14sStdLibOSMutexE _ZN9OSPrivate10sThreadEndE _ZN17SafeStdLibPrivate16sMaxPrintfRecordE)
+  if(NOT raw MATCHES "[ \t]u ${sym}\n")
+    list(APPEND missing "${sym} (unique)")
   endif()
 endforeach()
 if(missing)

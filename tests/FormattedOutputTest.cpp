@@ -37,6 +37,33 @@ TEST(FormattedOutput, WritesWhatTheCLibraryWrites) {
   EXPECT_EQ(child.out, "printf-1|fprintf-002.2|");
 }
 
+// A host thread holds a stream's lock (flockfile) and calls a routine while
+// another thread prints to that stream through each printer: neither may
+// wait for the other for good.
+TEST(FormattedOutput, HostHoldingTheStreamLockNeverDeadlocks) {
+  void (*const printers[])() = {
+      [] { zuvo_printf("printf|"); },
+      [] { zuvo_fprintf(stdout, "fprintf|"); },
+      [] { zuvo_maxprintf("maxprintf|"); },
+  };
+  for (void (*print)() : printers) {
+    const ChildResult child = RunInChild([print] {
+      flockfile(stdout);
+      Probe printer(print);
+      usleep(50 * 1000);  // the printer now waits for the stream
+      struct tm broken;
+      const time_t when = 0;
+      Probe host([&] { CHILD_CHECK(zuvo_localtime(&when, &broken) == &broken); });
+      CHILD_CHECK(host.FinishedWithin(2000));
+      CHILD_CHECK(!printer.FinishedWithin(50));
+      funlockfile(stdout);
+      CHILD_CHECK(printer.FinishedWithin(2000));
+    });
+    ASSERT_TRUE(child.ExitedCleanly()) << child.Describe();
+    EXPECT_NE(child.out.find('|'), std::string::npos);
+  }
+}
+
 TEST(Sprintf, WritesTheWholeTextAndItsTerminator) {
   char buffer[16];
   memset(buffer, 'Z', sizeof buffer);

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <string>
@@ -36,8 +37,8 @@ int PrintChars(size_t n) {
 }
 
 // Runs body in a child and expects it to succeed; returns what it printed.
-std::string PrintedByChild(const std::function<void()>& body) {
-  const ChildResult child = RunInChild(body);
+std::string PrintedByChild(const std::function<void()>& body, unsigned timeoutSeconds = 30) {
+  const ChildResult child = RunInChild(body, timeoutSeconds);
   EXPECT_TRUE(child.ExitedCleanly()) << child.Describe();
   return child.out;
 }
@@ -160,6 +161,29 @@ TEST(MaxPrintf, OutputFailureIsReturnedAndNotCounted) {
     CHILD_CHECK(zuvo_maxprintf("r") == -1);
   });
   EXPECT_EQ(out, WithNotice("kept", 0));
+}
+
+// glibc writes a text of more than INT_MAX characters, then fails the print
+// with EOVERFLOW. That print passes any limit, the largest one included.
+TEST(MaxPrintf, PrintTooLongToCountPassesTheLimit) {
+  const std::string out = PrintedByChild(
+      [] {
+        zuvo_setmaxprintfcharsinK(4294967295u);
+        const int captured = dup(STDOUT_FILENO);
+        const int devNull = open("/dev/null", O_WRONLY);
+        CHILD_CHECK(captured >= 0 && devNull >= 0);
+        CHILD_CHECK(dup2(devNull, STDOUT_FILENO) == STDOUT_FILENO);
+        volatile int width = INT_MAX - 1;  // a constant would draw -Wformat-overflow
+        errno = 0;
+        CHILD_CHECK(zuvo_maxprintf("%*d%d", width, 1, 22) == -1);
+        CHILD_CHECK(errno == EOVERFLOW);
+        fflush(stdout);
+        CHILD_CHECK(dup2(captured, STDOUT_FILENO) == STDOUT_FILENO);
+        CHILD_CHECK(zuvo_maxprintf("refused") == -1);
+        CHILD_CHECK(zuvo_maxprintf("refused") == -1);
+      },
+      120);
+  EXPECT_EQ(out, Notice(4294967295u));
 }
 
 TEST(MaxPrintf, LeavesErrnoAsTheCLibraryLeftIt) {

@@ -33,15 +33,21 @@ endif()
 # library installed in <prefix> (libraries in <prefix>/<libdir>):
 # - a C and C++ project with find_package (C++ host with <SafeStdLib/...>
 #   includes and the version macros, C host with the bare names);
+# - a server and two plugins loaded with RTLD_LOCAL, all holding the
+#   library, sharing one mutex;
 # - a C-only project with find_package;
-# - both hosts with pkg-config and nothing but the compiler.
+# - the same hosts, server and plugins with pkg-config and nothing but the
+#   compiler.
 function(check_consumers prefix libdir work)
   set(cxx_expected "cxx host 100000 ${VERSION}\n")
+  set(plugins_expected "x\nReached maximum configured output limit = 0K\n\none mutex\n")
   run(${CMAKE_COMMAND} -S ${consumer_dir} -B ${work}/consumer ${tools} -DCMAKE_PREFIX_PATH=${prefix})
   run(${CMAKE_COMMAND} --build ${work}/consumer)
   set(ENV{LD_LIBRARY_PATH} ${prefix}/${libdir})
   expect_output("${cxx_expected}" ${work}/consumer/cxx_host)
   expect_output("c host\n" ${work}/consumer/c_host)
+  expect_output("${plugins_expected}" ${work}/consumer/plugin_host
+                ${work}/consumer/plugin_a.so ${work}/consumer/plugin_b.so)
 
   run(${CMAKE_COMMAND} -S ${consumer_dir}/c-only -B ${work}/c-only ${tools} -DCMAKE_PREFIX_PATH=${prefix})
   run(${CMAKE_COMMAND} --build ${work}/c-only)
@@ -60,4 +66,10 @@ function(check_consumers prefix libdir work)
   expect_output("c host\n" ${work}/c_host_pkgconfig)
   run(${CXX} ${consumer_dir}/host.cpp ${flags} -o ${work}/cxx_host_pkgconfig)
   expect_output("${cxx_expected}" ${work}/cxx_host_pkgconfig)
+  foreach(plugin plugin_a plugin_b)
+    run(${CXX} -shared -fPIC ${consumer_dir}/plugin.cpp ${flags} -o ${work}/${plugin}_pkgconfig.so)
+  endforeach()
+  run(${CXX} ${consumer_dir}/plugin_host.cpp ${flags} -ldl -o ${work}/plugin_host_pkgconfig)
+  expect_output("${plugins_expected}" ${work}/plugin_host_pkgconfig
+                ${work}/plugin_a_pkgconfig.so ${work}/plugin_b_pkgconfig.so)
 endfunction()

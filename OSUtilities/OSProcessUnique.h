@@ -1,0 +1,28 @@
+// OSProcessUnique.h: one definition per process for the library's shared
+// state, however many copies of the library the process holds.
+//
+// Private to the library; never installed. A process may hold several
+// copies: the static library in the executable and in plugins loaded with
+// RTLD_LOCAL, the shared library beside them. ELF's STB_GNU_UNIQUE binding
+// makes glibc's dynamic linker bind every copy's references to the first
+// definition it sees, across RTLD_LOCAL too, and keeps the object that
+// holds it loaded for good. Every reference must then go through the
+// dynamic linker: the library is position-independent and the symbols have
+// default visibility.
+#ifndef OSProcessUnique_H
+#define OSProcessUnique_H
+
+#include <limits.h>  // defines __GLIBC__ through the C library's own headers
+
+// OS_PROCESS_UNIQUE("mangled") marks the variable of that symbol name, which
+// must be defined in the same file after it and referenced nowhere in that
+// file (clang's assembler rejects the change of binding otherwise).
+#if defined(__GLIBC__) && defined(__ELF__) && defined(__linux__)
+#  define OS_PROCESS_UNIQUE(symbol) __asm__(".type " symbol ", %gnu_unique_object");
+#  define OS_PROCESS_UNIQUE_BINDING 1
+#else
+#  define OS_PROCESS_UNIQUE(symbol)
+#  define OS_PROCESS_UNIQUE_BINDING 0
+#endif
+
+#endif  // OSProcessUnique_H

@@ -1,0 +1,22 @@
+// MaxPrintfRecord.h: the capped console printer's state, one per process.
+//
+// Private to the library; never installed. The record is exported with
+// STB_GNU_UNIQUE binding (see OSProcessUnique.h), so that every copy of the
+// library in the process counts into one total against one limit.
+// Touched only while the standard-library mutex is held.
+#ifndef MaxPrintfRecord_H
+#define MaxPrintfRecord_H
+
+#include "OSHeaders.h"
+
+struct MaxPrintfRecord {
+  UInt64 fTotalChars;        // characters printed since the process started
+  UInt32 fMaxTotalCharsInK;  // the output limit, in K of 1024 characters
+  int fMaxFileSizeReached;   // 1 from the notice until the next allowed print
+};
+
+namespace SafeStdLibPrivate {
+SAFESTDLIB_API extern MaxPrintfRecord sMaxPrintfRecord;
+}
+
+#endif  // MaxPrintfRecord_H

@@ -1,0 +1,21 @@
+// A plugin that holds a copy of the library (linked statically) and
+// reports what its copy sees. Loaded by plugin_host with RTLD_LOCAL.
+#include <SafeStdLib/OS.h>
+#include <SafeStdLib/SafeStdLib.h>
+
+#define PLUGIN_API extern "C" __attribute__((visibility("default")))
+
+PLUGIN_API OSMutex* PluginStdLibMutex() { return OS::GetStdLibMutex(); }
+
+PLUGIN_API UInt32 PluginLimitInK() { return zuvo_getmaxprintfcharsinK(); }
+
+PLUGIN_API void PluginSetLimitInK(UInt32 limitInK) { zuvo_setmaxprintfcharsinK(limitInK); }
+
+PLUGIN_API int PluginMaxprintf(const char* text) { return zuvo_maxprintf("%s", text); }
+
+// Whether this copy could take the mutex right now, from the calling thread.
+PLUGIN_API int PluginCouldLock() OS_NO_THREAD_SAFETY_ANALYSIS {
+  if (!OS::GetStdLibMutex()->TryLock()) return 0;
+  OS::GetStdLibMutex()->Unlock();
+  return 1;
+}
