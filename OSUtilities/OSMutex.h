@@ -23,8 +23,10 @@
 #endif
 
 #if defined(__GNUC__)
+#  define OS_LIKELY(x) __builtin_expect(!!(x), 1)
 #  define OS_UNLIKELY(x) __builtin_expect(!!(x), 0)
 #else
+#  define OS_LIKELY(x) (x)
 #  define OS_UNLIKELY(x) (x)
 #endif
 
@@ -90,10 +92,12 @@ class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
   // thread holds it.
   Bool16 TryLock() OS_TRY_ACQUIRE(true) { return RecursiveTryLock(); }
 
-  // IsHeldByCaller()
+  // IsHeldByCallerAgain()
   //
-  // Whether the calling thread holds the mutex, at any level. Never blocks.
-  Bool16 IsHeldByCaller() const { return HeldBy(CurrentThread()); }
+  // For a caller that holds the mutex: whether it holds more than one
+  // level, that is, whether it held the mutex before its latest Lock().
+  // Never blocks.
+  Bool16 IsHeldByCallerAgain() const { return fHolderCount > 1; }
 
  private:
   friend struct OSMutexTestPeer;

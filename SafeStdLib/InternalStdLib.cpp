@@ -62,7 +62,9 @@ void zuvo_setmaxprintfcharsinK(UInt32 newMaxCharsInK) {
 
 // Prints the caller's text to standard output, capped; the caller holds the
 // standard-library mutex and standard output's lock.
-static int CappedPrint(FILE* out, const char* fmt, va_list args) OS_REQUIRES(OS::sStdLibOSMutex) {
+__attribute__((always_inline)) static inline int CappedPrint(FILE* out, const char* fmt,
+                                                             va_list args)
+    OS_REQUIRES(OS::sStdLibOSMutex) {
   const UInt64 maxChars = static_cast<UInt64>(sMaxTotalCharsInK) * 1024;
   if (sTotalChars > maxChars) {
     if (sMaxFileSizeReached == 0)
@@ -100,6 +102,23 @@ class StreamLevel {
 
 }  // namespace
 
+using PrintFn = int (*)(FILE*, const char*, va_list);
+
+// PrintLocked()'s way when another thread holds the stream: let go of the
+// mutex, wait for the stream holding nothing, and take both again.
+__attribute__((noinline)) static int PrintAfterWaiting(FILE* file, PrintFn print, const char* fmt,
+                                                       va_list args) {
+  for (;;) {
+    flockfile(file);
+    funlockfile(file);
+    OSMutexLocker locker(OS::GetStdLibMutex());
+    if (ftrylockfile(file) == 0) {
+      StreamLevel level(file);
+      return print(file, fmt, args);
+    }
+  }
+}
+
 // Runs print(file, fmt, args) holding the standard-library mutex and then
 // file's own lock, in an order that cannot deadlock against a host thread
 // that holds the stream's lock (flockfile) and calls a routine: when the
@@ -108,28 +127,29 @@ class StreamLevel {
 // mutex cannot let go of it, and waits for the stream holding it. With the
 // stream's lock held here, the C library's own lock on it is a recursive
 // count, so an uncontended print takes no more atomic steps than before.
-static int PrintLocked(FILE* file, int (*print)(FILE*, const char*, va_list), const char* fmt,
-                       va_list args) {
-  const bool heldAlready = OS::GetStdLibMutex()->IsHeldByCaller();
-  for (;;) {
-    {
-      OSMutexLocker locker(OS::GetStdLibMutex());
-      if (heldAlready) flockfile(file);
-      if (heldAlready || ftrylockfile(file) == 0) {
-        StreamLevel level(file);
-        return print(file, fmt, args);
-      }
+template <PrintFn print>
+__attribute__((always_inline)) static inline int PrintLocked(FILE* file, const char* fmt,
+                                                             va_list args) {
+  {
+    OSMutexLocker locker(OS::GetStdLibMutex());
+    if (OS_LIKELY(ftrylockfile(file) == 0)) {
+      StreamLevel level(file);
+      return print(file, fmt, args);
     }
-    flockfile(file);
-    funlockfile(file);
+    if (OS::GetStdLibMutex()->IsHeldByCallerAgain()) {
+      flockfile(file);
+      StreamLevel level(file);
+      return print(file, fmt, args);
+    }
   }
+  return PrintAfterWaiting(file, print, fmt, args);
 }
 
 int zuvo_maxprintf(const char* fmt, ...) {
   if (fmt == nullptr) return -1;
   va_list args;
   va_start(args, fmt);
-  const int result = PrintLocked(stdout, CappedPrint, fmt, args);
+  const int result = PrintLocked<CappedPrint>(stdout, fmt, args);
   va_end(args);
   return result;
 }
@@ -140,7 +160,7 @@ int zuvo_printf(const char* fmt, ...) {
   if (fmt == nullptr) return -1;
   va_list args;
   va_start(args, fmt);
-  const int result = PrintLocked(stdout, vfprintf, fmt, args);
+  const int result = PrintLocked<vfprintf>(stdout, fmt, args);
   va_end(args);
   return result;
 }
@@ -159,7 +179,7 @@ int zuvo_fprintf(FILE* file, const char* fmt, ...) {
   if (file == nullptr) return -1;
   va_list args;
   va_start(args, fmt);
-  const int result = PrintLocked(file, vfprintf, fmt, args);
+  const int result = PrintLocked<vfprintf>(file, fmt, args);
   va_end(args);
   return result;
 }
