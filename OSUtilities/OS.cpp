@@ -2,9 +2,8 @@
 // exit() and the end of a thread that holds it.
 //
 // Every copy of the library in the process runs OSJoinTheProcess(). Only the
-// copy whose definition of the mutex the process uses (OSStdLibMutex.cpp)
-// registers the handlers, so there is one set per process, and it belongs
-// to an object that is never unloaded.
+// first registers the handlers (OSProcessRecord.h), so there is one set per
+// process, and it belongs to an object that is never unloaded.
 
 #include "OS.h"
 
@@ -15,7 +14,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "OSThreadEnd.h"
+#include "OSProcessRecord.h"
 
 namespace {
 
@@ -48,20 +47,12 @@ void HoldAtExit() OS_NO_THREAD_SAFETY_ANALYSIS {
   abort();
 }
 
-// Whether the mutex that this copy uses is its own definition.
-bool UsesItsOwnMutex() {
-  static const char sMarker = 0;
-  Dl_info used;
-  Dl_info own;
-  if (dladdr(&OS::sStdLibOSMutex, &used) == 0 || dladdr(&sMarker, &own) == 0) return true;
-  return used.dli_fbase == own.dli_fbase;
-}
-
 // A copy whose definition of the mutex was hidden from the dynamic linker
-// uses a mutex of its own while another copy's is visible to all.
-void WarnOfASecondMutex() {
+// uses a mutex of its own while another copy's is visible to all. Returns
+// whether it said so.
+bool WarnOfASecondMutex() {
   void* const visible = dlsym(RTLD_DEFAULT, "_ZN2OS14sStdLibOSMutexE");
-  if (visible == nullptr || visible == &OS::sStdLibOSMutex) return;
+  if (visible == nullptr || visible == &OS::sStdLibOSMutex) return false;
   Dl_info used;
   const char* const object =
       dladdr(&OS::sStdLibOSMutex, &used) != 0 && used.dli_fname != nullptr ? used.dli_fname : "?";
@@ -69,14 +60,15 @@ void WarnOfASecondMutex() {
           "SafeStdLib: %s uses a standard-library mutex of its own, not the process's: its "
           "copy of the library was linked with OS::sStdLibOSMutex hidden\n",
           object);
+  return true;
 }
 
 // Makes the process's thread-end key, whose destructor runs in every thread
 // that ends after taking the mutex.
 void MakeThreadEndKey() {
-  const int err = pthread_key_create(&OSPrivate::sThreadEnd.fKey, OSReleaseForEndedThread);
+  const int err = pthread_key_create(&OSPrivate::sProcess.fThreadEndKey, OSReleaseForEndedThread);
   if (err != 0) Fail("pthread_key_create", err);
-  __atomic_store_n(&OSPrivate::sThreadEnd.fReady, 1, __ATOMIC_RELEASE);
+  __atomic_store_n(&OSPrivate::sProcess.fThreadEndReady, 1, __ATOMIC_RELEASE);
 }
 
 }  // namespace
@@ -98,8 +90,10 @@ void OSReleaseForEndedThread(void*) {
 // them is already covered, and so that the exit handler is registered
 // before theirs and runs after them.
 __attribute__((constructor(101))) void OSJoinTheProcess() {
-  WarnOfASecondMutex();
-  if (!UsesItsOwnMutex()) return;
+  // A copy with a mutex of its own leaves the process's handlers alone;
+  // of the others, the first to start takes charge of them.
+  if (WarnOfASecondMutex()) return;
+  if (__atomic_exchange_n(&OSPrivate::sProcess.fClaimed, 1, __ATOMIC_ACQ_REL) != 0) return;
   MakeThreadEndKey();
   const int err = pthread_atfork(LockBeforeFork, UnlockAfterFork, UnlockAfterFork);
   if (err != 0) Fail("pthread_atfork", err);

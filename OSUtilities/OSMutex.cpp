@@ -10,7 +10,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "OSThreadEnd.h"
+#include "OSProcessRecord.h"
 
 #if defined(SAFESTDLIB_VALGRIND)
 #  include <valgrind/drd.h>
@@ -57,8 +57,8 @@ void OSMutex::ArrangeThreadEnd() {
   // Before the process's key is made (static constructors that run before
   // the library's), or when the C library has no room for the value, the
   // thread tries again at its next first level.
-  if (!__atomic_load_n(&OSPrivate::sThreadEnd.fReady, __ATOMIC_ACQUIRE)) return;
-  if (pthread_setspecific(OSPrivate::sThreadEnd.fKey, &sThreadEndArranged) != 0) return;
+  if (!__atomic_load_n(&OSPrivate::sProcess.fThreadEndReady, __ATOMIC_ACQUIRE)) return;
+  if (pthread_setspecific(OSPrivate::sProcess.fThreadEndKey, &sThreadEndArranged) != 0) return;
   sThreadEndArranged = true;
 }
 

@@ -1,19 +1,19 @@
-// OSStdLibMutex.cpp: the standard-library mutex itself, and its thread-end
-// record, one of each per process.
+// OSStdLibMutex.cpp: the standard-library mutex itself, and the process
+// record beside it, one of each per process.
 //
 // Alone in their file: OS_PROCESS_UNIQUE requires that nothing here refers
 // to them. Every use goes through the dynamic linker, so every copy of the
 // library in the process takes the same mutex.
 
 #include "OS.h"
+#include "OSProcessRecord.h"
 #include "OSProcessUnique.h"
-#include "OSThreadEnd.h"
 
 OS_PROCESS_UNIQUE("_ZN2OS14sStdLibOSMutexE")
 constinit OSMutex OS::sStdLibOSMutex;
 
-OS_PROCESS_UNIQUE("_ZN9OSPrivate10sThreadEndE")
-OSThreadEndRecord OSPrivate::sThreadEnd = {};
+OS_PROCESS_UNIQUE("_ZN9OSPrivate8sProcessE")
+OSProcessRecord OSPrivate::sProcess = {};
 
 // Whoever links the mutex from a static library links its fork and exit
 // handlers too (OS.cpp): this reference pulls them in.

@@ -39,7 +39,7 @@ foreach(sym IN LISTS expected_demangled)
 endforeach()
 # The process-wide state, with STB_GNU_UNIQUE binding ("u"), so that every
 # copy of the library in a process shares it.
-foreach(sym _ZN2OS14sStdLibOSMutexE _ZN9OSPrivate10sThreadEndE _ZN17SafeStdLibPrivate16sMaxPrintfRecordE)
+foreach(sym _ZN2OS14sStdLibOSMutexE _ZN9OSPrivate8sProcessE _ZN17SafeStdLibPrivate16sMaxPrintfRecordE)
   if(NOT raw MATCHES "[ \t]u ${sym}\n")
     list(APPEND missing "${sym} (unique)")
   endif()
