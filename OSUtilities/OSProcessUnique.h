@@ -25,4 +25,13 @@
 #  define OS_PROCESS_UNIQUE_BINDING 0
 #endif
 
+// OS_PROCESS_STORAGE goes on each such definition. Every copy of the
+// library defines the variable and all but one definition go unused, which
+// clang's AddressSanitizer would report as an ODR violation.
+#if defined(__clang__)
+#  define OS_PROCESS_STORAGE __attribute__((no_sanitize("address")))
+#else
+#  define OS_PROCESS_STORAGE
+#endif
+
 #endif  // OSProcessUnique_H

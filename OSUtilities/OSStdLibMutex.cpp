@@ -10,10 +10,10 @@
 #include "OSProcessUnique.h"
 
 OS_PROCESS_UNIQUE("_ZN2OS14sStdLibOSMutexE")
-constinit OSMutex OS::sStdLibOSMutex;
+OS_PROCESS_STORAGE constinit OSMutex OS::sStdLibOSMutex;
 
 OS_PROCESS_UNIQUE("_ZN9OSPrivate8sProcessE")
-OSProcessRecord OSPrivate::sProcess = {};
+OS_PROCESS_STORAGE OSProcessRecord OSPrivate::sProcess = {};
 
 // Whoever links the mutex from a static library links its fork and exit
 // handlers too (OS.cpp): this reference pulls them in.

@@ -8,4 +8,4 @@
 #include "OSProcessUnique.h"
 
 OS_PROCESS_UNIQUE("_ZN17SafeStdLibPrivate16sMaxPrintfRecordE")
-MaxPrintfRecord SafeStdLibPrivate::sMaxPrintfRecord = {0, 100000, 0};
+OS_PROCESS_STORAGE MaxPrintfRecord SafeStdLibPrivate::sMaxPrintfRecord = {0, 100000, 0};
