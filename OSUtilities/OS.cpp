@@ -14,6 +14,7 @@
 #include <string.h>
 #include <time.h>
 
+#include "OSMutexProtocol.h"
 #include "OSProcessRecord.h"
 
 namespace {
@@ -78,7 +79,7 @@ void MakeThreadEndKey() {
 // holds the mutex would keep it for good, and the C library may give its
 // pthread_t to the next thread, which would then be taken for the holder.
 void OSReleaseForEndedThread(void*) {
-  const UInt32 levels = OS::sStdLibOSMutex.ReleaseForEndedThread();
+  const UInt32 levels = OSMutexProtocol::ReleaseForEndedThread(OS::sStdLibOSMutex);
   if (levels != 0)
     fprintf(stderr,
             "SafeStdLib: a thread ended holding the standard-library mutex; its %u level(s) "

@@ -1,21 +1,70 @@
-// OSMutex.cpp: the contended paths of OSMutex, and the release of a
-// thread that ends holding it.
+// OSMutex.cpp: OSMutex's entries for hosts, the contended and pthread-call
+// paths, the choice between them, and the release of a thread that ends
+// holding the mutex.
 
 #include "OSMutex.h"
 
-#include <linux/futex.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
+#include "OSMutexProtocol.h"
 #include "OSProcessRecord.h"
 
 #if defined(SAFESTDLIB_VALGRIND)
 #  include <valgrind/drd.h>
 #  include <valgrind/helgrind.h>
 #endif
+
+void OSMutex::RecursiveLock() { OSMutexProtocol::Lock(*this); }
+void OSMutex::RecursiveUnlock() { OSMutexProtocol::Unlock(*this); }
+Bool16 OSMutex::RecursiveTryLock() { return OSMutexProtocol::TryLock(*this); }
+
+// ---- Through the pthread calls.
+
+void OSMutexProtocol::LockByCalls(OSMutex& m) {
+  DescribeToRaceDetectors(m);
+  const pthread_t self = pthread_self();
+  const int err = pthread_mutex_trylock(&m.fMutex);
+  if (err == EBUSY) {
+    if (HeldBy(m, self)) {
+      ++m.fHolderCount;
+      return;
+    }
+    const int lockErr = pthread_mutex_lock(&m.fMutex);
+    if (lockErr != 0) Fail("pthread_mutex_lock", lockErr);
+  } else if (err != 0) {
+    Fail("pthread_mutex_trylock", err);
+  }
+  Taken(m, self);
+}
+
+void OSMutexProtocol::UnlockByCalls(OSMutex& m) {
+  DescribeToRaceDetectors(m);
+  if (!HeldBy(m, pthread_self())) return;
+  if (--m.fHolderCount != 0) return;
+  SetHolder(m, 0);
+  const int err = pthread_mutex_unlock(&m.fMutex);
+  if (err != 0) Fail("pthread_mutex_unlock", err);
+}
+
+bool OSMutexProtocol::TryLockByCalls(OSMutex& m) {
+  DescribeToRaceDetectors(m);
+  const pthread_t self = pthread_self();
+  const int err = pthread_mutex_trylock(&m.fMutex);
+  if (err == EBUSY) {
+    if (!HeldBy(m, self)) return false;
+    ++m.fHolderCount;
+    return true;
+  }
+  if (err != 0) Fail("pthread_mutex_trylock", err);
+  Taken(m, self);
+  return true;
+}
+
+// ---- The fast path's slow parts, and the choice of path.
+
+#if OS_MUTEX_FAST_PATH
 
 namespace {
 
@@ -31,29 +80,69 @@ constexpr int kMaxBackoff = 128;
 constexpr int kSpinPauses = 8192;
 
 inline void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
+#  if defined(__x86_64__) || defined(__i386__)
   __builtin_ia32_pause();
-#endif
+#  elif defined(__aarch64__)
+  __asm__ __volatile__("yield");
+#  endif
 }
 
 }  // namespace
 
-void OSMutex::AcquireContended() {
-#if OS_MUTEX_FAST_PATH
+int OSGlibc::sDrivenKind = -1;
+uintptr_t OSGlibc::sThreadPointerOffset = 0;
+
+void OSMutexProtocol::AcquireContended(OSMutex& m) {
   int backoff = 1;
   for (int spent = 0; spent < kSpinPauses; spent += backoff) {
     for (int i = 0; i < backoff; ++i) CpuRelax();
-    if (__atomic_load_n(&fMutex.__data.__lock, __ATOMIC_RELAXED) == 0 && TryAcquire()) return;
+    if (OSGlibc::IsFree(m.fMutex) && OSGlibc::TryAcquire(m.fMutex)) return;
     if (backoff < kMaxBackoff) backoff *= 2;
   }
-#endif
-  const int err = pthread_mutex_lock(&fMutex);
+  const int err = pthread_mutex_lock(&m.fMutex);
   if (err != 0) Fail("pthread_mutex_lock", err);
 }
 
-__thread bool OSMutex::sThreadEndArranged = false;
+void OSMutexProtocol::WakeWaiter(OSMutex& m, int lockWord) {
+  if (lockWord != 2) Fail("unlock of a free mutex", EPERM);
+  const int err = OSGlibc::WakeOne(m.fMutex);
+  if (err != 0) Fail("futex wake", err);
+}
 
-void OSMutex::ArrangeThreadEnd() {
+void OSMutexProtocol::ChoosePath() {
+  // A build for the tests of the pthread-call path hands the self-test a
+  // mutex of another kind, so that it fails as it would on a glibc whose
+  // protocol differs.
+#  if defined(SAFESTDLIB_TEST_ONLY_FAIL_SELF_TEST)
+  pthread_mutex_t scratch = PTHREAD_ERRORCHECK_MUTEX_INITIALIZER_NP;
+#  else
+  pthread_mutex_t scratch = PTHREAD_MUTEX_INITIALIZER;
+#  endif
+  if (OSGlibc::ProtocolMatches(scratch))
+    __atomic_store_n(&OSGlibc::sDrivenKind, 0, __ATOMIC_RELAXED);
+}
+
+#else
+
+void OSMutexProtocol::ChoosePath() {}
+
+#endif  // OS_MUTEX_FAST_PATH
+
+__attribute__((constructor(101))) static void OSChooseLockPath() { OSMutexProtocol::ChoosePath(); }
+
+// ---- A thread that ends holding the mutex.
+
+__thread bool OSMutexProtocol::sThreadEndArranged = false;
+
+void OSMutexProtocol::ArrangeThreadEnd() {
+#if OS_MUTEX_FAST_PATH && OS_GLIBC_THREAD_POINTER
+  // The distance from the thread pointer to the descriptor is measured in
+  // one thread and holds for all; a thread where it did not would be taken
+  // for another.
+  if (__atomic_load_n(&OSGlibc::sDrivenKind, __ATOMIC_RELAXED) == 0 &&
+      OSGlibc::CurrentThread() != pthread_self())
+    Fail("thread pointer check", EINVAL);
+#endif
   // Before the process's key is made (static constructors that run before
   // the library's), or when the C library has no room for the value, the
   // thread tries again at its next first level.
@@ -62,38 +151,22 @@ void OSMutex::ArrangeThreadEnd() {
   sThreadEndArranged = true;
 }
 
-UInt32 OSMutex::ReleaseForEndedThread() {
-  if (!HeldBy(CurrentThread())) return 0;
-  const UInt32 levels = fHolderCount;
-  fHolderCount = 0;
-  SetHolder(0);
-  Release();
+UInt32 OSMutexProtocol::ReleaseForEndedThread(OSMutex& m) {
+  if (!HeldBy(m, pthread_self())) return 0;
+  const UInt32 levels = m.fHolderCount;
+  m.fHolderCount = 1;
+  Unlock(m);
   return levels;
 }
 
-void OSMutex::ReleaseBlocked() {
-  const int err = pthread_mutex_unlock(&fMutex);
-  if (err != 0) Fail("pthread_mutex_unlock", err);
-}
-
-#if OS_MUTEX_FAST_PATH
-void OSMutex::WakeWaiter(int lockWord) {
-  if (lockWord != 2) Fail("unlock of a free mutex", EPERM);
-  // Threads sleep on the word: wake one, as pthread_mutex_unlock() would.
-  // The call cannot fail on a valid address, so errno stays as it was.
-  if (syscall(SYS_futex, &fMutex.__data.__lock, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0) < 0)
-    Fail("futex wake", errno);
-}
-#endif
-
 #if defined(SAFESTDLIB_VALGRIND)
-void OSMutex::DescribeToRaceDetectors() const {
-  VALGRIND_HG_DISABLE_CHECKING(&fHolder, sizeof fHolder);
-  DRD_IGNORE_VAR(fHolder);
+void OSMutexProtocol::DescribeToRaceDetectors(const OSMutex& m) {
+  VALGRIND_HG_DISABLE_CHECKING(&m.fHolder, sizeof m.fHolder);
+  DRD_IGNORE_VAR(m.fHolder);
 }
 #endif
 
-void OSMutex::Fail(const char* call, int err) {
+void OSMutexProtocol::Fail(const char* call, int err) {
   fprintf(stderr, "OSMutex: %s failed: %s\n", call, strerror(err));
   abort();
 }

@@ -17,7 +17,8 @@
 // OS_PROCESS_UNIQUE("mangled") marks the variable of that symbol name, which
 // must be defined in the same file after it and referenced nowhere in that
 // file (clang's assembler rejects the change of binding otherwise).
-#if defined(__GLIBC__) && defined(__ELF__) && defined(__linux__)
+// uClibc-ng defines __GLIBC__ too; its dynamic linker lacks the binding.
+#if defined(__GLIBC__) && !defined(__UCLIBC__) && defined(__ELF__) && defined(__linux__)
 #  define OS_PROCESS_UNIQUE(symbol) __asm__(".type " symbol ", %gnu_unique_object");
 #  define OS_PROCESS_UNIQUE_BINDING 1
 #else

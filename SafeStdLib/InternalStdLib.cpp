@@ -1,13 +1,16 @@
 // InternalStdLib.cpp: the thirteen SafeStdLib routines.
 //
-// Each routine tests at most one argument, takes the standard-library mutex
-// with an OSMutexLocker, makes its one C library call, copies out what the C
-// library keeps in static storage, and lets the locker release the mutex.
+// Each routine tests at most one argument, takes the standard-library mutex,
+// makes its one C library call, copies out what the C library keeps in
+// static storage, and lets the mutex go. The lock and unlock are inline
+// here (OSMutexProtocol.h).
 //
-// This file is compiled with -fno-builtin. Without it clang assumes that the
-// C library's formatting routines never unwind, and drops the locker's
-// cleanup: a thread cancelled while blocked in a write would leave the mutex
-// locked forever. For the same reason no routine here is noexcept.
+// Only the printers' calls can block and be cancelled. They hold their
+// levels under a cancellation cleanup buffer (OSCancelCleanup.h), never in
+// an object with a destructor, so a cancelled print gives back each level
+// exactly once, whether or not the C library's frames can be unwound. This
+// file is compiled with -fno-builtin, so that the C library's output
+// routines stay calls of their own; no routine here is noexcept.
 
 #include <errno.h>
 #include <limits.h>
@@ -16,7 +19,9 @@
 
 #include "MaxPrintfRecord.h"
 #include "OS.h"
+#include "OSCancelCleanup.h"
 #include "OSMutex.h"
+#include "OSMutexProtocol.h"
 #include "SafeStdLib.h"
 
 // A test-only build defines SAFESTDLIB_TEST_ONLY_SKIP_LOCK to take no lock
@@ -28,8 +33,19 @@ class OS_SCOPED_CAPABILITY NoLocker {
   explicit NoLocker(OSMutex* inMutexP) OS_ACQUIRE(inMutexP) { (void)inMutexP; }
   ~NoLocker() OS_RELEASE() {}
 };
+void TakeStdLibMutex() {}
+void GiveStdLibMutex() {}
 }  // namespace
-#  define OSMutexLocker NoLocker
+#  define OSInlineLocker NoLocker
+#else
+namespace {
+inline void TakeStdLibMutex() OS_NO_THREAD_SAFETY_ANALYSIS {
+  OSMutexProtocol::Lock(OS::sStdLibOSMutex);
+}
+inline void GiveStdLibMutex() OS_NO_THREAD_SAFETY_ANALYSIS {
+  OSMutexProtocol::Unlock(OS::sStdLibOSMutex);
+}
+}  // namespace
 #endif
 
 // ---- The capped console printer's state, for the life of the process:
@@ -51,12 +67,12 @@ static void CountUncountablePrint(UInt64 maxChars) OS_REQUIRES(OS::sStdLibOSMute
 }
 
 UInt32 zuvo_getmaxprintfcharsinK() {
-  OSMutexLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OS::GetStdLibMutex());
   return sMaxTotalCharsInK;
 }
 
 void zuvo_setmaxprintfcharsinK(UInt32 newMaxCharsInK) {
-  OSMutexLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OS::GetStdLibMutex());
   sMaxTotalCharsInK = newMaxCharsInK;
 }
 
@@ -85,37 +101,39 @@ __attribute__((always_inline)) static inline int CappedPrint(FILE* out, const ch
   return result;
 }
 
-namespace {
-
-// Holds one level of a stream's own lock, taken by the caller, until the
-// end of the scope, thread-cancellation unwinding included.
-class StreamLevel {
- public:
-  explicit StreamLevel(FILE* file) : fFile(file) {}
-  ~StreamLevel() { funlockfile(fFile); }
-  StreamLevel(const StreamLevel&) = delete;
-  StreamLevel& operator=(const StreamLevel&) = delete;
-
- private:
-  FILE* fFile;
-};
-
-}  // namespace
-
 using PrintFn = int (*)(FILE*, const char*, va_list);
 
-// PrintLocked()'s way when another thread holds the stream: let go of the
-// mutex, wait for the stream holding nothing, and take both again.
-__attribute__((noinline)) static int PrintAfterWaiting(FILE* file, PrintFn print, const char* fmt,
-                                                       va_list args) {
+// Gives back what a print holds: one level of the stream's lock, then one
+// of the mutex. Also the cleanup for a print that is cancelled or exits
+// inside the C library.
+static void GivePrintLevels(void* file) {
+  funlockfile(static_cast<FILE*>(file));
+  GiveStdLibMutex();
+}
+
+// Runs print(file, fmt, args) for a caller that has taken one level of the
+// mutex and then one of file's lock, and gives both back.
+template <PrintFn print>
+__attribute__((always_inline)) static inline int PrintHeld(
+    FILE* file, const char* fmt, va_list args) OS_NO_THREAD_SAFETY_ANALYSIS {
+  int result;
+  OS_CANCEL_CLEANUP_PUSH(GivePrintLevels, file);
+  result = print(file, fmt, args);
+  OS_CANCEL_CLEANUP_POP();
+  GivePrintLevels(file);
+  return result;
+}
+
+// PrintLocked()'s way when another thread holds the stream: wait for the
+// stream holding nothing, and take both again.
+template <PrintFn print>
+__attribute__((noinline)) static int PrintAfterWaiting(FILE* file, const char* fmt, va_list args) {
   for (;;) {
     flockfile(file);
     funlockfile(file);
-    OSMutexLocker locker(OS::GetStdLibMutex());
-    if (ftrylockfile(file) == 0) {
-      StreamLevel level(file);
-      return print(file, fmt, args);
-    }
+    TakeStdLibMutex();
+    if (ftrylockfile(file) == 0) return PrintHeld<print>(file, fmt, args);
+    GiveStdLibMutex();
   }
 }
 
@@ -130,19 +148,14 @@ __attribute__((noinline)) static int PrintAfterWaiting(FILE* file, PrintFn print
 template <PrintFn print>
 __attribute__((always_inline)) static inline int PrintLocked(FILE* file, const char* fmt,
                                                              va_list args) {
-  {
-    OSMutexLocker locker(OS::GetStdLibMutex());
-    if (OS_LIKELY(ftrylockfile(file) == 0)) {
-      StreamLevel level(file);
-      return print(file, fmt, args);
-    }
-    if (OS::GetStdLibMutex()->IsHeldByCallerAgain()) {
-      flockfile(file);
-      StreamLevel level(file);
-      return print(file, fmt, args);
-    }
+  TakeStdLibMutex();
+  if (OS_LIKELY(ftrylockfile(file) == 0)) return PrintHeld<print>(file, fmt, args);
+  if (OS::sStdLibOSMutex.IsHeldByCallerAgain()) {
+    flockfile(file);
+    return PrintHeld<print>(file, fmt, args);
   }
-  return PrintAfterWaiting(file, print, fmt, args);
+  GiveStdLibMutex();
+  return PrintAfterWaiting<print>(file, fmt, args);
 }
 
 int zuvo_maxprintf(const char* fmt, ...) {
@@ -167,7 +180,7 @@ int zuvo_printf(const char* fmt, ...) {
 
 int zuvo_sprintf(char* buffer, const char* fmt, ...) {
   if (buffer == nullptr) return -1;
-  OSMutexLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OS::GetStdLibMutex());
   va_list args;
   va_start(args, fmt);
   const int result = vsprintf(buffer, fmt, args);
@@ -186,7 +199,7 @@ int zuvo_fprintf(FILE* file, const char* fmt, ...) {
 
 int zuvo_snprintf(char* str, size_t size, const char* fmt, ...) {
   if (str == nullptr) return -1;
-  OSMutexLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OS::GetStdLibMutex());
   va_list args;
   va_start(args, fmt);
   const int result = vsnprintf(str, size, fmt, args);
@@ -198,7 +211,7 @@ int zuvo_snprintf(char* str, size_t size, const char* fmt, ...) {
 
 size_t zuvo_strftime(char* buf, size_t maxsize, const char* format, const struct tm* timeptr) {
   if (buf == nullptr) return 0;
-  OSMutexLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OS::GetStdLibMutex());
   const size_t result = strftime(buf, maxsize, format, timeptr);
   // strftime may leave a text that did not fit partly written and
   // unterminated.
@@ -220,19 +233,19 @@ static bool IsUsable(const char* buffer, int buffLen) { return buffer != nullptr
 
 char* zuvo_strerror(int errnum, char* buffer, int buffLen) {
   if (!IsUsable(buffer, buffLen)) return nullptr;
-  OSMutexLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OS::GetStdLibMutex());
   return CopyText(strerror(errnum), buffer, buffLen);
 }
 
 char* zuvo_ctime(const time_t* timep, char* buffer, int buffLen) {
   if (!IsUsable(buffer, buffLen)) return nullptr;
-  OSMutexLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OS::GetStdLibMutex());
   return CopyText(ctime(timep), buffer, buffLen);
 }
 
 char* zuvo_asctime(const struct tm* timeptr, char* buffer, int buffLen) {
   if (!IsUsable(buffer, buffLen)) return nullptr;
-  OSMutexLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OS::GetStdLibMutex());
   return CopyText(asctime(timeptr), buffer, buffLen);
 }
 
@@ -246,12 +259,12 @@ static struct tm* CopyTime(const struct tm* time, struct tm* result) {
 
 struct tm* zuvo_gmtime(const time_t* timep, struct tm* result) {
   if (result == nullptr) return nullptr;
-  OSMutexLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OS::GetStdLibMutex());
   return CopyTime(gmtime(timep), result);
 }
 
 struct tm* zuvo_localtime(const time_t* timep, struct tm* result) {
   if (result == nullptr) return nullptr;
-  OSMutexLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OS::GetStdLibMutex());
   return CopyTime(localtime(timep), result);
 }

@@ -18,15 +18,7 @@ namespace {
 // Runs exit_host with one argument, under the test runner's emulator if it
 // names one; returns what it printed and how it ended.
 ChildResult RunExitHost(const char* mode) {
-  return RunInChild([mode] {
-    const char* emulator = getenv("SAFESTDLIB_EMULATOR");
-    if (emulator != nullptr && *emulator != '\0') {
-      execl(emulator, emulator, SAFESTDLIB_EXIT_HOST, mode, static_cast<char*>(nullptr));
-    } else {
-      execl(SAFESTDLIB_EXIT_HOST, SAFESTDLIB_EXIT_HOST, mode, static_cast<char*>(nullptr));
-    }
-    _exit(127);
-  });
+  return RunInChild([mode] { ExecTestProgram(SAFESTDLIB_EXIT_HOST, mode); });
 }
 
 // Every line of the threads' output is whole and printed once, each

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <vector>
 
 bool ChildResult::ExitedCleanly() const { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 
@@ -23,6 +24,24 @@ void ChildCheckFailed(const char* file, int line, const char* what) {
   fprintf(stderr, "%s:%d: check failed in child: %s\n", file, line, what);
   fflush(stderr);
   _exit(1);
+}
+
+void ExecTestProgram(const char* path, const char* arg) {
+  std::vector<std::string> words;
+  const char* emulator = getenv("SAFESTDLIB_EMULATOR");
+  for (const char* p = emulator != nullptr ? emulator : ""; *p != '\0';) {
+    const char* end = strchr(p, '|');
+    if (end == nullptr) end = p + strlen(p);
+    if (end != p) words.emplace_back(p, end);
+    p = *end == '|' ? end + 1 : end;
+  }
+  words.emplace_back(path);
+  words.emplace_back(arg);
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(&w[0]);
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  _exit(127);
 }
 
 std::string ReadAll(int fd) {

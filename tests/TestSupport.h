@@ -18,12 +18,13 @@
 #include "OS.h"
 #include "OSMutex.h"
 
-// Reads OSMutex's private record of its holder.
+// Reads OSMutex's private record of its holder, and its pthread mutex.
 struct OSMutexTestPeer {
   static pthread_t Holder(const OSMutex& m) {
     return __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED);
   }
   static UInt32 Levels(const OSMutex& m) { return m.fHolderCount; }
+  static pthread_mutex_t& Raw(OSMutex& m) { return m.fMutex; }
 };
 
 // Take and give up two levels of m. Nested locking is what the tests check,
@@ -92,6 +93,11 @@ inline bool SameTime(const struct tm& a, const struct tm& b) {
          a.tm_wday == b.tm_wday && a.tm_yday == b.tm_yday && a.tm_isdst == b.tm_isdst &&
          a.tm_gmtoff == b.tm_gmtoff && strcmp(a.tm_zone, b.tm_zone) == 0;
 }
+
+// Replaces the process with the test program at path, given one argument,
+// under the emulator the test runner names in SAFESTDLIB_EMULATOR (the
+// emulator and its options, separated by '|') when it names one.
+[[noreturn]] void ExecTestProgram(const char* path, const char* arg);
 
 // Reads a file descriptor to its end.
 std::string ReadAll(int fd);

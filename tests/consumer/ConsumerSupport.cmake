@@ -1,6 +1,8 @@
 # Helpers for the scripts that build hosts against an installed SafeStdLib.
 # The caller sets CC and CXX, and for check_consumers also GENERATOR and
-# VERSION (the project's version).
+# VERSION (the project's version). A cross build also sets TOOLCHAIN (its
+# toolchain file) and EMULATOR (the command that runs its programs, words
+# separated by '|').
 
 # run(<command>...): runs a command, fails the script if it fails, and
 # leaves its standard output in last_output, its standard error in
@@ -17,7 +19,7 @@ endfunction()
 # expect_output(<expected> <command>...): runs a command and compares what
 # it printed.
 function(expect_output expected)
-  run(${ARGN})
+  run(${emulator} ${ARGN})
   if(NOT last_output STREQUAL expected)
     message(FATAL_ERROR "${ARGN} printed '${last_output}', not '${expected}'")
   endif()
@@ -27,6 +29,13 @@ set(consumer_dir ${CMAKE_CURRENT_LIST_DIR})
 set(tools -G ${GENERATOR} -DCMAKE_C_COMPILER=${CC} -DCMAKE_CXX_COMPILER=${CXX})
 if(MAKE_PROGRAM)
   list(APPEND tools -DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM})
+endif()
+if(TOOLCHAIN)
+  list(APPEND tools -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
+endif()
+string(REPLACE "|" ";" emulator "${EMULATOR}")
+if(NOT OBJDUMP)
+  set(OBJDUMP objdump)
 endif()
 
 # check_consumers(<prefix> <libdir> <work>): builds and runs, against the
@@ -41,7 +50,12 @@ endif()
 function(check_consumers prefix libdir work)
   set(cxx_expected "cxx host 100000 ${VERSION}\n")
   set(plugins_expected "x\nReached maximum configured output limit = 0K\n\none mutex\n")
-  run(${CMAKE_COMMAND} -S ${consumer_dir} -B ${work}/consumer ${tools} -DCMAKE_PREFIX_PATH=${prefix})
+  # A cross build searches only under its roots; the prefix is one.
+  set(find -DCMAKE_PREFIX_PATH=${prefix})
+  if(TOOLCHAIN)
+    list(APPEND find -DCMAKE_FIND_ROOT_PATH=${prefix})
+  endif()
+  run(${CMAKE_COMMAND} -S ${consumer_dir} -B ${work}/consumer ${tools} ${find})
   run(${CMAKE_COMMAND} --build ${work}/consumer)
   set(ENV{LD_LIBRARY_PATH} ${prefix}/${libdir})
   expect_output("${cxx_expected}" ${work}/consumer/cxx_host)
@@ -49,7 +63,7 @@ function(check_consumers prefix libdir work)
   expect_output("${plugins_expected}" ${work}/consumer/plugin_host
                 ${work}/consumer/plugin_a.so ${work}/consumer/plugin_b.so)
 
-  run(${CMAKE_COMMAND} -S ${consumer_dir}/c-only -B ${work}/c-only ${tools} -DCMAKE_PREFIX_PATH=${prefix})
+  run(${CMAKE_COMMAND} -S ${consumer_dir}/c-only -B ${work}/c-only ${tools} ${find})
   run(${CMAKE_COMMAND} --build ${work}/c-only)
   expect_output("c host\n" ${work}/c-only/c_host)
 

@@ -86,7 +86,7 @@ check_consumers(${root}/usr ${libdir} ${WORK_DIR})
 run(${CMAKE_COMMAND} -S ${consumer_dir}/c-only -B ${WORK_DIR}/c-only-static ${tools}
     -DCMAKE_PREFIX_PATH=${root}/usr -DSafeStdLib_USE_STATIC_LIBS=ON)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/c-only-static)
-run(objdump -p ${WORK_DIR}/c-only-static/c_host)
+run(${OBJDUMP} -p ${WORK_DIR}/c-only-static/c_host)
 if(last_output MATCHES "NEEDED +libsafestdlib")
   message(FATAL_ERROR "SafeStdLib_USE_STATIC_LIBS=ON linked the shared library")
 endif()

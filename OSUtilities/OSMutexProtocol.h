@@ -1,0 +1,176 @@
+// OSMutexProtocol.h: how OSMutex locks, for the library's own code.
+//
+// Private to the library; never installed. OSMutex's out-of-line entries
+// (OSMutex.cpp) and the routines that lock it inline (InternalStdLib.cpp)
+// both use OSMutexProtocol, so the two can never disagree. On glibc the
+// uncontended path drives the C library's lock word directly
+// (OSMutexGlibc.h); everywhere else, and in builds that define
+// SAFESTDLIB_PTHREAD_CALLS_ONLY (for tools that watch the pthread calls,
+// such as valgrind's race detectors), every lock and unlock is a pthread
+// call. Copies of the library that lock the one process-wide mutex in
+// different ways still agree: the holder is always recorded as its
+// pthread_t, and a mutex taken inside a pthread call is always given back
+// through one.
+#ifndef OSMutexProtocol_H
+#define OSMutexProtocol_H
+
+#include <errno.h>
+#include <limits.h>  // defines __GLIBC__ through the C library's own headers
+#include <pthread.h>
+
+#include "OSMutex.h"
+
+#define OS_LIKELY(x) __builtin_expect(!!(x), 1)
+#define OS_UNLIKELY(x) __builtin_expect(!!(x), 0)
+
+// uClibc-ng defines __GLIBC__ too, with a mutex of its own.
+#if defined(__linux__) && defined(__GLIBC__) && !defined(__UCLIBC__) && \
+    !defined(SAFESTDLIB_PTHREAD_CALLS_ONLY)
+#  define OS_MUTEX_FAST_PATH 1
+#  include "OSMutexGlibc.h"
+#else
+#  define OS_MUTEX_FAST_PATH 0
+#endif
+
+class OSMutexProtocol {
+ public:
+  // OSMutex::Lock(), Unlock() and TryLock(), inline.
+  static void Lock(OSMutex& m) OS_ACQUIRE(m) OS_NO_THREAD_SAFETY_ANALYSIS;
+  static void Unlock(OSMutex& m) OS_RELEASE(m) OS_NO_THREAD_SAFETY_ANALYSIS;
+  static bool TryLock(OSMutex& m) OS_TRY_ACQUIRE(true, m) OS_NO_THREAD_SAFETY_ANALYSIS;
+
+  // Gives up every level that the calling thread, which is ending, still
+  // holds; returns how many.
+  static UInt32 ReleaseForEndedThread(OSMutex& m) OS_NO_THREAD_SAFETY_ANALYSIS;
+
+  // Runs once per copy of the library, before ordinary static
+  // constructors: chooses how this copy locks (see OSMutexGlibc.h).
+  static void ChoosePath();
+
+ private:
+  // Every lock, unlock and try through the pthread calls.
+  static void LockByCalls(OSMutex& m);
+  static void UnlockByCalls(OSMutex& m);
+  static bool TryLockByCalls(OSMutex& m);
+  // The fast path's lock, once the lock word was found taken by another
+  // thread: spins briefly, then blocks in pthread_mutex_lock().
+  static void AcquireContended(OSMutex& m);
+  // The fast path's unlock of a word that held other than 1.
+  static void WakeWaiter(OSMutex& m, int lockWord);
+
+  static bool HeldBy(const OSMutex& m, pthread_t self) {
+    // A relaxed load suffices: only the holder ever stores its own id
+    // there, so a thread reads its own id exactly when it is the holder.
+    return __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED) == self;
+  }
+  static void SetHolder(OSMutex& m, pthread_t holder) {
+    __atomic_store_n(&m.fHolder, holder, __ATOMIC_RELAXED);
+  }
+  // The first level is taken.
+  static void Taken(OSMutex& m, pthread_t self) {
+    SetHolder(m, self);
+    m.fHolderCount = 1;
+    if (OS_UNLIKELY(!sThreadEndArranged)) ArrangeThreadEnd();
+  }
+  // The last level is given up.
+  static void Release(OSMutex& m);
+
+  // Whether the calling thread has arranged for the standard-library mutex
+  // to be released if the thread ends while holding it. Read on every first
+  // level, so a plain thread-local flag in the initial-exec model: one
+  // load, no call.
+  static __thread bool sThreadEndArranged __attribute__((tls_model("initial-exec")));
+  static void ArrangeThreadEnd();
+
+#if defined(SAFESTDLIB_VALGRIND)
+  // Tells valgrind's race detectors that fHolder is read, atomically, by
+  // threads that do not hold the mutex.
+  static void DescribeToRaceDetectors(const OSMutex& m);
+#else
+  static void DescribeToRaceDetectors(const OSMutex&) {}
+#endif
+
+  // Reports a pthread or futex call that cannot fail on a sound mutex, and
+  // aborts.
+  [[noreturn]] static void Fail(const char* call, int err);
+};
+
+#if OS_MUTEX_FAST_PATH
+
+inline void OSMutexProtocol::Lock(OSMutex& m) {
+  if (OS_UNLIKELY(!OSGlibc::IsDriven(m.fMutex))) return LockByCalls(m);
+  const pthread_t self = OSGlibc::CurrentThread();
+  // A thread that already holds the mutex fails the first try, so the
+  // common, uncontended case never looks at the holder.
+  if (OS_UNLIKELY(!OSGlibc::TryAcquire(m.fMutex))) {
+    if (HeldBy(m, self)) {
+      ++m.fHolderCount;
+      return;
+    }
+    AcquireContended(m);
+  }
+  Taken(m, self);
+}
+
+inline void OSMutexProtocol::Unlock(OSMutex& m) {
+  if (OS_UNLIKELY(!OSGlibc::IsDriven(m.fMutex))) return UnlockByCalls(m);
+  if (!HeldBy(m, OSGlibc::CurrentThread())) return;
+  if (--m.fHolderCount != 0) return;
+  SetHolder(m, 0);
+  Release(m);
+}
+
+inline bool OSMutexProtocol::TryLock(OSMutex& m) {
+  if (OS_UNLIKELY(!OSGlibc::IsDriven(m.fMutex))) return TryLockByCalls(m);
+  const pthread_t self = OSGlibc::CurrentThread();
+  if (!OSGlibc::TryAcquire(m.fMutex)) {
+    if (!HeldBy(m, self)) return false;
+    ++m.fHolderCount;
+    return true;
+  }
+  Taken(m, self);
+  return true;
+}
+
+inline void OSMutexProtocol::Release(OSMutex& m) {
+  if (OS_UNLIKELY(OSGlibc::WasTakenByCall(m.fMutex))) {
+    const int err = pthread_mutex_unlock(&m.fMutex);
+    if (err != 0) Fail("pthread_mutex_unlock", err);
+    return;
+  }
+  const int lockWord = OSGlibc::ReleaseWord(m.fMutex);
+  if (OS_UNLIKELY(lockWord != 1)) WakeWaiter(m, lockWord);
+}
+
+#else  // !OS_MUTEX_FAST_PATH
+
+inline void OSMutexProtocol::Lock(OSMutex& m) { LockByCalls(m); }
+inline void OSMutexProtocol::Unlock(OSMutex& m) { UnlockByCalls(m); }
+inline bool OSMutexProtocol::TryLock(OSMutex& m) { return TryLockByCalls(m); }
+
+inline void OSMutexProtocol::Release(OSMutex& m) {
+  const int err = pthread_mutex_unlock(&m.fMutex);
+  if (err != 0) Fail("pthread_mutex_unlock", err);
+}
+
+#endif  // OS_MUTEX_FAST_PATH
+
+// OSInlineLocker
+//
+// OSMutexLocker for the library's own routines: the same guarantees, with
+// the lock and unlock inline.
+class OS_SCOPED_CAPABILITY OSInlineLocker {
+ public:
+  explicit OSInlineLocker(OSMutex* inMutexP) OS_ACQUIRE(inMutexP) : fMutex(*inMutexP) {
+    OSMutexProtocol::Lock(fMutex);
+  }
+  ~OSInlineLocker() OS_RELEASE() { OSMutexProtocol::Unlock(fMutex); }
+
+  OSInlineLocker(const OSInlineLocker&) = delete;
+  OSInlineLocker& operator=(const OSInlineLocker&) = delete;
+
+ private:
+  OSMutex& fMutex;
+};
+
+#endif  // OSMutexProtocol_H

@@ -1,0 +1,80 @@
+// The guards on glibc's mutex protocol: each one's failing branch, and the
+// path the start-up self-test chose.
+//
+// Also built against a copy of the library whose self-test is made to fail
+// (SAFESTDLIB_EXPECT_PTHREAD_CALLS): that copy must lock every mutex
+// through the pthread calls, and the OSMutex suite must pass on it.
+
+#include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "OSMutex.h"
+#include "OSMutexProtocol.h"
+#include "TestSupport.h"
+
+namespace {
+
+// Whether the last lock of m went through pthread_mutex_lock(), which
+// records the owner; the fast path leaves the owner at 0.
+[[maybe_unused]] bool TakenByCall(OSMutex& m) {
+  return OSMutexTestPeer::Raw(m).__data.__owner == static_cast<int>(syscall(SYS_gettid));
+}
+
+#if OS_MUTEX_FAST_PATH
+
+// The compile-time checks turn away what the fast path could not drive.
+static_assert(
+    !OSGlibc::IsDrivableInitializer(pthread_mutex_t PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP));
+static_assert(
+    !OSGlibc::IsDrivableInitializer(pthread_mutex_t PTHREAD_ERRORCHECK_MUTEX_INITIALIZER_NP));
+static_assert(!OSGlibc::IsDrivableLayout(4, sizeof(int), true));
+static_assert(!OSGlibc::IsDrivableLayout(0, sizeof(long long), false));
+
+TEST(Protocol, SelfTestAcceptsOnlyTheDefaultMutex) {
+  pthread_mutex_t plain = PTHREAD_MUTEX_INITIALIZER;
+  EXPECT_TRUE(OSGlibc::ProtocolMatches(plain));
+  pthread_mutex_t checked = PTHREAD_ERRORCHECK_MUTEX_INITIALIZER_NP;
+  EXPECT_FALSE(OSGlibc::ProtocolMatches(checked));
+  pthread_mutex_t held = PTHREAD_MUTEX_INITIALIZER;
+  ASSERT_EQ(pthread_mutex_lock(&held), 0);
+  EXPECT_FALSE(OSGlibc::ProtocolMatches(held));
+  ASSERT_EQ(pthread_mutex_unlock(&held), 0);
+}
+
+TEST(Protocol, StartUpChoseThePathItsSelfTestAllows) OS_NO_THREAD_SAFETY_ANALYSIS {
+  OSMutex m;
+  m.Lock();
+#  if defined(SAFESTDLIB_EXPECT_PTHREAD_CALLS)
+  EXPECT_TRUE(TakenByCall(m));
+#  else
+  EXPECT_FALSE(TakenByCall(m));
+  EXPECT_EQ(OSMutexTestPeer::Raw(m).__data.__lock, 1);
+#  endif
+  m.Unlock();
+  EXPECT_EQ(OSMutexTestPeer::Raw(m).__data.__lock, 0);
+  EXPECT_EQ(OSMutexTestPeer::Raw(m).__data.__owner, 0);
+}
+
+#endif  // OS_MUTEX_FAST_PATH
+
+// A mutex whose kind is not the default one (as glibc's lock elision makes
+// it at run time) is locked, recursively, and released through the calls.
+TEST(Protocol, AMutexOfAnotherKindGoesThroughThePthreadCalls) OS_NO_THREAD_SAFETY_ANALYSIS {
+  OSMutex m;
+  OSMutexTestPeer::Raw(m) = pthread_mutex_t PTHREAD_ERRORCHECK_MUTEX_INITIALIZER_NP;
+  LockTwice(m);
+  EXPECT_TRUE(TakenByCall(m));
+  EXPECT_EQ(OSMutexTestPeer::Levels(m), 2u);
+  EXPECT_TRUE(m.TryLock());
+  m.Unlock();
+  UnlockTwice(m);
+  EXPECT_EQ(OSMutexTestPeer::Raw(m).__data.__owner, 0);
+  EXPECT_EQ(OSMutexTestPeer::Levels(m), 0u);
+  std::thread([&m]() OS_NO_THREAD_SAFETY_ANALYSIS {
+    ASSERT_TRUE(m.TryLock());
+    m.Unlock();
+  }).join();
+}
+
+}  // namespace
