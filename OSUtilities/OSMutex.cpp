@@ -92,15 +92,21 @@ inline void CpuRelax() {
 int OSGlibc::sDrivenKind = -1;
 uintptr_t OSGlibc::sThreadPointerOffset = 0;
 
-void OSMutexProtocol::AcquireContended(OSMutex& m) {
+void OSMutexProtocol::LockTakenWord(OSMutex& m) {
+  const pthread_t self = OSGlibc::CurrentThread();
+  if (HeldBy(m, self)) {
+    ++m.fHolderCount;
+    return;
+  }
   int backoff = 1;
   for (int spent = 0; spent < kSpinPauses; spent += backoff) {
     for (int i = 0; i < backoff; ++i) CpuRelax();
-    if (OSGlibc::IsFree(m.fMutex) && OSGlibc::TryAcquire(m.fMutex)) return;
+    if (OSGlibc::IsFree(m.fMutex) && OSGlibc::TryAcquire(m.fMutex)) return Taken(m, self);
     if (backoff < kMaxBackoff) backoff *= 2;
   }
   const int err = pthread_mutex_lock(&m.fMutex);
   if (err != 0) Fail("pthread_mutex_lock", err);
+  Taken(m, self);
 }
 
 void OSMutexProtocol::WakeWaiter(OSMutex& m, int lockWord) {
@@ -132,7 +138,7 @@ __attribute__((constructor(101))) static void OSChooseLockPath() { OSMutexProtoc
 
 // ---- A thread that ends holding the mutex.
 
-__thread bool OSMutexProtocol::sThreadEndArranged = false;
+__thread bool OSMutexProtocol::sThreadEndArranged __attribute__((tls_model("initial-exec"))) = false;
 
 void OSMutexProtocol::ArrangeThreadEnd() {
 #if OS_MUTEX_FAST_PATH && OS_GLIBC_THREAD_POINTER

@@ -52,9 +52,10 @@ class OSMutexProtocol {
   static void LockByCalls(OSMutex& m);
   static void UnlockByCalls(OSMutex& m);
   static bool TryLockByCalls(OSMutex& m);
-  // The fast path's lock, once the lock word was found taken by another
-  // thread: spins briefly, then blocks in pthread_mutex_lock().
-  static void AcquireContended(OSMutex& m);
+  // The fast path's lock, once the lock word was found taken: by the
+  // caller, one level more; by another thread, spins briefly, then blocks
+  // in pthread_mutex_lock().
+  static void LockTakenWord(OSMutex& m);
   // The fast path's unlock of a word that held other than 1.
   static void WakeWaiter(OSMutex& m, int lockWord);
 
@@ -99,17 +100,10 @@ class OSMutexProtocol {
 
 inline void OSMutexProtocol::Lock(OSMutex& m) {
   if (OS_UNLIKELY(!OSGlibc::IsDriven(m.fMutex))) return LockByCalls(m);
-  const pthread_t self = OSGlibc::CurrentThread();
   // A thread that already holds the mutex fails the first try, so the
   // common, uncontended case never looks at the holder.
-  if (OS_UNLIKELY(!OSGlibc::TryAcquire(m.fMutex))) {
-    if (HeldBy(m, self)) {
-      ++m.fHolderCount;
-      return;
-    }
-    AcquireContended(m);
-  }
-  Taken(m, self);
+  if (OS_UNLIKELY(!OSGlibc::TryAcquire(m.fMutex))) return LockTakenWord(m);
+  Taken(m, OSGlibc::CurrentThread());
 }
 
 inline void OSMutexProtocol::Unlock(OSMutex& m) {

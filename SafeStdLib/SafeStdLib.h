@@ -8,7 +8,9 @@
  * go. The mutex is recursive: a thread that holds it may call any routine.
  * Each routine blocks only while another thread holds the mutex. None
  * allocates, throws or logs, and errno afterwards is what the C library call
- * left. A thread cancelled inside a C library call releases the mutex.
+ * left. Only the printers can be cancelled: a thread cancelled, or calling
+ * pthread_exit(), inside one gives back the print's levels of the mutex and
+ * of the stream exactly once, without unwinding through the C library.
  *
  * Lock order: the standard-library mutex, then a stream's own lock. The
  * printers to a stream (zuvo_printf, zuvo_fprintf, zuvo_maxprintf) never
