@@ -138,7 +138,8 @@ __attribute__((constructor(101))) static void OSChooseLockPath() { OSMutexProtoc
 
 // ---- A thread that ends holding the mutex.
 
-__thread bool OSMutexProtocol::sThreadEndArranged __attribute__((tls_model("initial-exec"))) = false;
+__thread bool OSMutexProtocol::sThreadEndArranged __attribute__((tls_model("initial-exec"))) =
+    false;
 
 void OSMutexProtocol::ArrangeThreadEnd() {
 #if OS_MUTEX_FAST_PATH && OS_GLIBC_THREAD_POINTER

@@ -5,7 +5,10 @@
  * many levels deep, so that the holder may lock it again. It is a constant
  * expression to construct, so a mutex with static storage is usable from
  * any static constructor, and it is never torn down, so it stays usable
- * while the process exits. Valid C++11.
+ * while the process exits. How it locks is the library's own business:
+ * Lock(), Unlock() and TryLock() call into it, so a host compiled against
+ * this header carries nothing of the C library's mutex internals. Valid
+ * C++11.
  */
 #ifndef OSMutex_H
 #define OSMutex_H
