@@ -23,20 +23,10 @@ Bool16 OSMutex::RecursiveTryLock() { return OSMutexProtocol::TryLock(*this); }
 // ---- Through the pthread calls.
 
 void OSMutexProtocol::LockByCalls(OSMutex& m) {
-  DescribeToRaceDetectors(m);
-  const pthread_t self = pthread_self();
-  const int err = pthread_mutex_trylock(&m.fMutex);
-  if (err == EBUSY) {
-    if (HeldBy(m, self)) {
-      ++m.fHolderCount;
-      return;
-    }
-    const int lockErr = pthread_mutex_lock(&m.fMutex);
-    if (lockErr != 0) Fail("pthread_mutex_lock", lockErr);
-  } else if (err != 0) {
-    Fail("pthread_mutex_trylock", err);
-  }
-  Taken(m, self);
+  if (TryLockByCalls(m)) return;
+  const int err = pthread_mutex_lock(&m.fMutex);
+  if (err != 0) Fail("pthread_mutex_lock", err);
+  Taken(m, pthread_self());
 }
 
 void OSMutexProtocol::UnlockByCalls(OSMutex& m) {

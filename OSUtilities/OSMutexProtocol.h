@@ -73,7 +73,7 @@ class OSMutexProtocol {
     m.fHolderCount = 1;
     if (OS_UNLIKELY(!sThreadEndArranged)) ArrangeThreadEnd();
   }
-  // The last level is given up.
+  // The fast path's unlock of the last level.
   static void Release(OSMutex& m);
 
   // Whether the calling thread has arranged for the standard-library mutex
@@ -141,11 +141,6 @@ inline void OSMutexProtocol::Release(OSMutex& m) {
 inline void OSMutexProtocol::Lock(OSMutex& m) { LockByCalls(m); }
 inline void OSMutexProtocol::Unlock(OSMutex& m) { UnlockByCalls(m); }
 inline bool OSMutexProtocol::TryLock(OSMutex& m) { return TryLockByCalls(m); }
-
-inline void OSMutexProtocol::Release(OSMutex& m) {
-  const int err = pthread_mutex_unlock(&m.fMutex);
-  if (err != 0) Fail("pthread_mutex_unlock", err);
-}
 
 #endif  // OS_MUTEX_FAST_PATH
 
