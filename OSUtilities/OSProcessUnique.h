@@ -20,10 +20,8 @@
 // uClibc-ng defines __GLIBC__ too; its dynamic linker lacks the binding.
 #if defined(__GLIBC__) && !defined(__UCLIBC__) && defined(__ELF__) && defined(__linux__)
 #  define OS_PROCESS_UNIQUE(symbol) __asm__(".type " symbol ", %gnu_unique_object");
-#  define OS_PROCESS_UNIQUE_BINDING 1
 #else
 #  define OS_PROCESS_UNIQUE(symbol)
-#  define OS_PROCESS_UNIQUE_BINDING 0
 #endif
 
 // OS_PROCESS_STORAGE goes on each such definition. Every copy of the
