@@ -99,9 +99,9 @@ void OSMutexProtocol::LockTakenWord(OSMutex& m) {
   Taken(m, self);
 }
 
-void OSMutexProtocol::WakeWaiter(OSMutex& m, int lockWord) {
-  if (lockWord != 2) Fail("unlock of a free mutex", EPERM);
-  const int err = OSGlibc::WakeOne(m.fMutex);
+void OSMutexProtocol::WakeWaiter(int& word, int lockWord) {
+  if (lockWord != 2) Fail("unlock of a free lock", EPERM);
+  const int err = OSGlibc::WakeOne(word);
   if (err != 0) Fail("futex wake", err);
 }
 
@@ -114,8 +114,13 @@ void OSMutexProtocol::ChoosePath() {
 #  else
   pthread_mutex_t scratch = PTHREAD_MUTEX_INITIALIZER;
 #  endif
-  if (OSGlibc::ProtocolMatches(scratch))
-    __atomic_store_n(&OSGlibc::sDrivenKind, 0, __ATOMIC_RELAXED);
+  if (!OSGlibc::ProtocolMatches(scratch)) return;
+  // A stream that only discards what it is given; its lock is the one every
+  // stream has.
+  FILE* const stream = fopencookie(nullptr, "w", cookie_io_functions_t{});
+  const bool streamMatches = OSGlibc::StreamProtocolMatches(stream);
+  if (stream != nullptr) fclose(stream);
+  if (streamMatches) __atomic_store_n(&OSGlibc::sDrivenKind, 0, __ATOMIC_RELAXED);
 }
 
 #else

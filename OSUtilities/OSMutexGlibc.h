@@ -4,7 +4,7 @@
 // OSMutexProtocol.h chose it: glibc on Linux. Everything that depends on
 // glibc's private layout of pthread_mutex_t, or on its thread pointer, is
 // here. The layout is checked when the library is compiled, the protocol
-// when it starts (SelfTest()), and the mutex's kind on every lock, so a
+// when it starts (ProtocolMatches()), and the mutex's kind on every lock, so a
 // glibc that differs is driven through the pthread calls instead.
 //
 // The protocol: the lock word, at offset 0, is 0 free, 1 taken, 2 taken with
@@ -77,11 +77,11 @@ inline bool IsDriven(const pthread_mutex_t& m) {
 // glibc's pthread_t is the address of the thread's descriptor, at a fixed
 // distance below the thread pointer: none on x86, where the pointer is the
 // descriptor, and the descriptor's size on ARM, where the thread's TLS
-// follows it. SelfTest() measures the distance once; it is the same for
+// follows it. ProtocolMatches() measures the distance once; it is the same for
 // every thread of the process.
 extern uintptr_t sThreadPointerOffset __attribute__((visibility("hidden")));
 
-// Valid once SelfTest() has passed, which IsDriven() implies.
+// Valid once ProtocolMatches() has passed, which IsDriven() implies.
 inline pthread_t CurrentThread() {
 #if OS_GLIBC_THREAD_POINTER
 #  if defined(__x86_64__) || defined(__i386__)
@@ -115,12 +115,12 @@ inline int ReleaseWord(pthread_mutex_t& m) {
   return __atomic_exchange_n(&m.__data.__lock, 0, __ATOMIC_RELEASE);
 }
 
-// Wakes one thread asleep on the word, as pthread_mutex_unlock() would.
-// Returns 0, or the errno of a call that cannot fail on a valid address.
-inline int WakeOne(pthread_mutex_t& m) {
+// Wakes one thread asleep on a lock word, a mutex's or a stream's
+// (OSStdioGlibc.h), as the C library's unlock would. Returns 0, or the errno
+// of a call that cannot fail on a valid address.
+inline int WakeOne(int& word) {
   const int saved = errno;
-  if (syscall(SYS_futex, &m.__data.__lock, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0) < 0)
-    return errno;
+  if (syscall(SYS_futex, &word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0) < 0) return errno;
   errno = saved;
   return 0;
 }

@@ -4,7 +4,8 @@
 // (OSMutex.cpp) and the routines that lock it inline (InternalStdLib.cpp)
 // both use OSMutexProtocol, so the two can never disagree. On glibc the
 // uncontended path drives the C library's lock word directly
-// (OSMutexGlibc.h); everywhere else, and in builds that define
+// (OSMutexGlibc.h), and so do the printers with a stream's lock
+// (OSStdioGlibc.h); everywhere else, and in builds that define
 // SAFESTDLIB_PTHREAD_CALLS_ONLY (for tools that watch the pthread calls,
 // such as valgrind's race detectors), every lock and unlock is a pthread
 // call. Copies of the library that lock the one process-wide mutex in
@@ -17,6 +18,7 @@
 #include <errno.h>
 #include <limits.h>  // defines __GLIBC__ through the C library's own headers
 #include <pthread.h>
+#include <stdio.h>
 
 #include "OSMutex.h"
 
@@ -28,6 +30,7 @@
     !defined(SAFESTDLIB_PTHREAD_CALLS_ONLY)
 #  define OS_MUTEX_FAST_PATH 1
 #  include "OSMutexGlibc.h"
+#  include "OSStdioGlibc.h"
 #else
 #  define OS_MUTEX_FAST_PATH 0
 #endif
@@ -38,6 +41,18 @@ class OSMutexProtocol {
   static void Lock(OSMutex& m) OS_ACQUIRE(m) OS_NO_THREAD_SAFETY_ANALYSIS;
   static void Unlock(OSMutex& m) OS_RELEASE(m) OS_NO_THREAD_SAFETY_ANALYSIS;
   static bool TryLock(OSMutex& m) OS_TRY_ACQUIRE(true, m) OS_NO_THREAD_SAFETY_ANALYSIS;
+
+  // Lock(), which also tells whether this copy drives the C library's locks
+  // itself (its start-up self-test passed, and m is of the kind it drives).
+  // Only then, and while the caller holds m, may it use TryTakeStream() and
+  // GiveStream().
+  static bool LockDriving(OSMutex& m) OS_ACQUIRE(m) OS_NO_THREAD_SAFETY_ANALYSIS;
+  // ftrylockfile(stream) == 0 for a stream that nobody holds, the caller
+  // included; false, and nothing taken, otherwise.
+  static bool TryTakeStream(FILE* stream);
+  // funlockfile(stream) of the level TryTakeStream() took; every level
+  // taken since must be back. Never blocks.
+  static void GiveStream(FILE* stream);
 
   // Gives up every level that the calling thread, which is ending, still
   // holds; returns how many.
@@ -56,8 +71,9 @@ class OSMutexProtocol {
   // caller, one level more; by another thread, spins briefly, then blocks
   // in pthread_mutex_lock().
   static void LockTakenWord(OSMutex& m);
-  // The fast path's unlock of a word that held other than 1.
-  static void WakeWaiter(OSMutex& m, int lockWord);
+  // The fast path's unlock of a lock word, a mutex's or a stream's, that
+  // held other than 1.
+  static void WakeWaiter(int& word, int lockWord);
 
   static bool HeldBy(const OSMutex& m, pthread_t self) {
     // A relaxed load suffices: only the holder ever stores its own id
@@ -98,12 +114,29 @@ class OSMutexProtocol {
 
 #if OS_MUTEX_FAST_PATH
 
-inline void OSMutexProtocol::Lock(OSMutex& m) {
-  if (OS_UNLIKELY(!OSGlibc::IsDriven(m.fMutex))) return LockByCalls(m);
+inline void OSMutexProtocol::Lock(OSMutex& m) { LockDriving(m); }
+
+inline bool OSMutexProtocol::LockDriving(OSMutex& m) {
+  if (OS_UNLIKELY(!OSGlibc::IsDriven(m.fMutex))) {
+    LockByCalls(m);
+    return false;
+  }
   // A thread that already holds the mutex fails the first try, so the
   // common, uncontended case never looks at the holder.
-  if (OS_UNLIKELY(!OSGlibc::TryAcquire(m.fMutex))) return LockTakenWord(m);
-  Taken(m, OSGlibc::CurrentThread());
+  if (OS_UNLIKELY(!OSGlibc::TryAcquire(m.fMutex)))
+    LockTakenWord(m);
+  else
+    Taken(m, OSGlibc::CurrentThread());
+  return true;
+}
+
+inline bool OSMutexProtocol::TryTakeStream(FILE* stream) {
+  return OSGlibc::TryTakeStream(stream, OSGlibc::CurrentThread());
+}
+
+inline void OSMutexProtocol::GiveStream(FILE* stream) {
+  const int lockWord = OSGlibc::GiveStream(stream);
+  if (OS_UNLIKELY(lockWord != 1)) WakeWaiter(OSGlibc::LockOf(stream).fWord, lockWord);
 }
 
 inline void OSMutexProtocol::Unlock(OSMutex& m) {
@@ -133,7 +166,7 @@ inline void OSMutexProtocol::Release(OSMutex& m) {
     return;
   }
   const int lockWord = OSGlibc::ReleaseWord(m.fMutex);
-  if (OS_UNLIKELY(lockWord != 1)) WakeWaiter(m, lockWord);
+  if (OS_UNLIKELY(lockWord != 1)) WakeWaiter(m.fMutex.__data.__lock, lockWord);
 }
 
 #else  // !OS_MUTEX_FAST_PATH
@@ -141,6 +174,12 @@ inline void OSMutexProtocol::Release(OSMutex& m) {
 inline void OSMutexProtocol::Lock(OSMutex& m) { LockByCalls(m); }
 inline void OSMutexProtocol::Unlock(OSMutex& m) { UnlockByCalls(m); }
 inline bool OSMutexProtocol::TryLock(OSMutex& m) { return TryLockByCalls(m); }
+inline bool OSMutexProtocol::LockDriving(OSMutex& m) {
+  LockByCalls(m);
+  return false;
+}
+inline bool OSMutexProtocol::TryTakeStream(FILE* stream) { return ftrylockfile(stream) == 0; }
+inline void OSMutexProtocol::GiveStream(FILE* stream) { funlockfile(stream); }
 
 #endif  // OS_MUTEX_FAST_PATH
 

@@ -4,6 +4,7 @@
 // locker's cleanup must run on cancellation at every optimisation level.
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -36,7 +37,10 @@ struct Pipe {
 size_t CancelBlockedWriter(const Pipe& p, void* (*body)(void*), void* arg) {
   pthread_t thread;
   CHILD_CHECK(pthread_create(&thread, nullptr, body, arg) == 0);
-  // The writer fills the pipe and blocks within milliseconds; give it time.
+  // Once its first bytes arrive, the writer fills the pipe and blocks within
+  // milliseconds; give it time. A loaded machine may be slow to start it.
+  pollfd started = {p.readEnd, POLLIN, 0};
+  CHILD_CHECK(poll(&started, 1, 10 * 1000) == 1);
   usleep(200 * 1000);
   CHILD_CHECK(pthread_cancel(thread) == 0);
   void* exitValue = nullptr;

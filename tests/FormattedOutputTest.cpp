@@ -64,6 +64,38 @@ TEST(FormattedOutput, HostHoldingTheStreamLockNeverDeadlocks) {
   }
 }
 
+// A printer and a host thread that groups its own writes under flockfile()
+// take turns on one stream: each keeps the other out for its whole line, and
+// each wakes the other when it gives the stream back.
+TEST(FormattedOutput, PrintsAndFlockfileGroupsTakeTurnsOnAStream) {
+  constexpr int kLines = 20000;
+  const ChildResult child = RunInChild(
+      [] {
+        FILE* shared = tmpfile();
+        CHILD_CHECK(shared != nullptr);
+        CHILD_CHECK(setvbuf(shared, nullptr, _IONBF, 0) == 0);
+        std::thread host([shared] {
+          for (int i = 0; i < kLines; ++i) {
+            flockfile(shared);
+            fputs("h1", shared);
+            fputs("h2\n", shared);
+            funlockfile(shared);
+          }
+        });
+        for (int i = 0; i < kLines; ++i) CHILD_CHECK(zuvo_fprintf(shared, "p1p2\n") == 5);
+        host.join();
+        rewind(shared);
+        std::string text = ReadAll(fileno(shared));
+        for (size_t at = 0; at < text.size(); at += 5) {
+          const std::string line = text.substr(at, 5);
+          CHILD_CHECK(line == "p1p2\n" || line == "h1h2\n");
+        }
+        CHILD_CHECK(text.size() == 2 * kLines * 5);
+      },
+      60);
+  ASSERT_TRUE(child.ExitedCleanly()) << child.Describe();
+}
+
 TEST(Sprintf, WritesTheWholeTextAndItsTerminator) {
   char buffer[16];
   memset(buffer, 'Z', sizeof buffer);

@@ -42,6 +42,21 @@ TEST(Protocol, SelfTestAcceptsOnlyTheDefaultMutex) {
   ASSERT_EQ(pthread_mutex_unlock(&held), 0);
 }
 
+// The stream self-test checks a stream that nobody holds, and leaves it so.
+TEST(Protocol, StreamSelfTestTurnsAwayAHeldStream) {
+  pthread_mutex_t plain = PTHREAD_MUTEX_INITIALIZER;
+  ASSERT_TRUE(OSGlibc::ProtocolMatches(plain));  // measures CurrentThread()
+  FILE* const stream = tmpfile();
+  ASSERT_NE(stream, nullptr);
+  EXPECT_TRUE(OSGlibc::StreamProtocolMatches(stream));
+  flockfile(stream);
+  EXPECT_FALSE(OSGlibc::StreamProtocolMatches(stream));
+  funlockfile(stream);
+  std::thread([stream] { flockfile(stream); }).join();  // held by a thread that ended
+  EXPECT_FALSE(OSGlibc::StreamProtocolMatches(stream));
+  EXPECT_FALSE(OSGlibc::StreamProtocolMatches(nullptr));
+}
+
 TEST(Protocol, StartUpChoseThePathItsSelfTestAllows) OS_NO_THREAD_SAFETY_ANALYSIS {
   OSMutex m;
   m.Lock();
