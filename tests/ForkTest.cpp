@@ -33,10 +33,12 @@ constexpr bool kSanitized = false;
 constexpr bool kSanitized = false;
 #endif
 
-bool ChildMayStartThreads() {
+bool UnderEmulator() {
   const char* emulator = getenv("SAFESTDLIB_EMULATOR");
-  return !kSanitized && (emulator == nullptr || *emulator == '\0');
+  return emulator != nullptr && *emulator != '\0';
 }
+
+bool ChildMayStartThreads() { return !kSanitized && !UnderEmulator(); }
 
 // Makes one call of every routine, as a child would after fork(). Ends the
 // process with a failure if any result is wrong.
@@ -59,8 +61,16 @@ void CallEveryRoutine() {
   CHILD_CHECK(zuvo_maxprintf("m") == 1);
 }
 
+// ForkAndWait()'s result for a child that outlived its 10 s alarm by 20 s
+// and was killed. A child that hangs in its own code dies of the alarm; one
+// that cannot even take the signal is not running its code. Under qemu's
+// user-mode emulator that happens, rarely, when the emulator itself is
+// stuck after fork() on a lock of its own (seen on i686: the child's one
+// thread waits on a futex in the emulator's memory, not the program's).
+constexpr int kOutlivedItsAlarm = -2;
+
 // Forks from the calling thread; the child runs body under an alarm.
-// Returns the child's wait status.
+// Returns the child's wait status, or kOutlivedItsAlarm.
 template <typename Body>
 int ForkAndWait(Body body) {
   const pid_t pid = fork();
@@ -72,9 +82,18 @@ int ForkAndWait(Body body) {
     _exit(0);
   }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  for (int waitedMillis = 0;; ++waitedMillis) {
+    const pid_t ended = waitpid(pid, &status, WNOHANG);
+    if (ended == pid) return status;
+    if (ended < 0 && errno != EINTR) return -1;
+    if (waitedMillis == 30 * 1000) {
+      kill(pid, SIGKILL);
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      return kOutlivedItsAlarm;
+    }
+    usleep(1000);
   }
-  return status;
 }
 
 bool Clean(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
@@ -143,6 +162,7 @@ TEST(Fork, ChildrenOfABusyProcessNeverHang) {
         }
         constexpr int kForks = 200;
         int hung = 0;
+        int stuckInEmulator = 0;
         for (int i = 0; i < kForks; ++i) {
           const bool holding = i % 4 == 3;
           OSMutex& m = *OS::GetStdLibMutex();
@@ -156,12 +176,19 @@ TEST(Fork, ChildrenOfABusyProcessNeverHang) {
             }
           });
           if (holding) UnlockTwice(m);
-          if (!Clean(status)) ++hung;
+          if (status == kOutlivedItsAlarm && UnderEmulator()) {
+            ++stuckInEmulator;
+          } else if (!Clean(status)) {
+            ++hung;
+          }
         }
         stop = true;
         for (std::thread& w : workers) w.join();
-        fprintf(stderr, "fork under load: forks=%d hung-or-failed children=%d\n", kForks, hung);
+        fprintf(stderr,
+                "fork under load: forks=%d hung-or-failed children=%d stuck in the emulator=%d\n",
+                kForks, hung, stuckInEmulator);
         CHILD_CHECK(hung == 0);
+        CHILD_CHECK(stuckInEmulator <= 2);
       },
       300);
   ASSERT_TRUE(result.ExitedCleanly()) << result.Describe();
