@@ -95,13 +95,19 @@ inline pthread_t CurrentThread() {
 #endif
 }
 
-// ---- The lock word.
+// ---- A lock word: the mutex's, or a stream's (OSStdioGlibc.h).
 
-inline bool TryAcquire(pthread_mutex_t& m) {
+// Takes a free word; false, and nothing changed, when it is taken.
+inline bool TakeWord(int& word) {
   int expected = 0;
-  return __atomic_compare_exchange_n(&m.__data.__lock, &expected, 1, false, __ATOMIC_ACQUIRE,
+  return __atomic_compare_exchange_n(&word, &expected, 1, false, __ATOMIC_ACQUIRE,
                                      __ATOMIC_RELAXED);
 }
+
+// Gives the word back; returns what it held: 1 when nobody sleeps on it.
+inline int GiveWord(int& word) { return __atomic_exchange_n(&word, 0, __ATOMIC_RELEASE); }
+
+inline bool TryAcquire(pthread_mutex_t& m) { return TakeWord(m.__data.__lock); }
 
 inline bool IsFree(const pthread_mutex_t& m) {
   return __atomic_load_n(&m.__data.__lock, __ATOMIC_RELAXED) == 0;
@@ -110,10 +116,8 @@ inline bool IsFree(const pthread_mutex_t& m) {
 // Whether m was taken inside a pthread call, and must be given back by one.
 inline bool WasTakenByCall(const pthread_mutex_t& m) { return m.__data.__owner != 0; }
 
-// Gives the word back; returns what it held: 1 when nobody sleeps on it.
-inline int ReleaseWord(pthread_mutex_t& m) {
-  return __atomic_exchange_n(&m.__data.__lock, 0, __ATOMIC_RELEASE);
-}
+// Gives the mutex's word back; returns what it held (GiveWord()).
+inline int ReleaseWord(pthread_mutex_t& m) { return GiveWord(m.__data.__lock); }
 
 // Wakes one thread asleep on a lock word, a mutex's or a stream's
 // (OSStdioGlibc.h), as the C library's unlock would. Returns 0, or the errno

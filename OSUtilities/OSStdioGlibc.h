@@ -38,10 +38,7 @@ inline StreamLock& LockOf(FILE* stream) { return *static_cast<StreamLock*>(strea
 // thread holds it, the caller included.
 inline bool TryTakeStream(FILE* stream, pthread_t self) {
   StreamLock& lock = LockOf(stream);
-  int expected = 0;
-  if (!__atomic_compare_exchange_n(&lock.fWord, &expected, 1, false, __ATOMIC_ACQUIRE,
-                                   __ATOMIC_RELAXED))
-    return false;
+  if (!TakeWord(lock.fWord)) return false;
   __atomic_store_n(&lock.fHolder, reinterpret_cast<void*>(self), __ATOMIC_RELAXED);
   lock.fLevels = 1;
   return true;
@@ -54,7 +51,7 @@ inline int GiveStream(FILE* stream) {
   StreamLock& lock = LockOf(stream);
   lock.fLevels = 0;
   __atomic_store_n(&lock.fHolder, nullptr, __ATOMIC_RELAXED);
-  return __atomic_exchange_n(&lock.fWord, 0, __ATOMIC_RELEASE);
+  return GiveWord(lock.fWord);
 }
 
 // Takes and gives back scratch, a stream nobody holds, through the calls
