@@ -114,13 +114,8 @@ void OSMutexProtocol::ChoosePath() {
 #  else
   pthread_mutex_t scratch = PTHREAD_MUTEX_INITIALIZER;
 #  endif
-  if (!OSGlibc::ProtocolMatches(scratch)) return;
-  // A stream that only discards what it is given; its lock is the one every
-  // stream has.
-  FILE* const stream = fopencookie(nullptr, "w", cookie_io_functions_t{});
-  const bool streamMatches = OSGlibc::StreamProtocolMatches(stream);
-  if (stream != nullptr) fclose(stream);
-  if (streamMatches) __atomic_store_n(&OSGlibc::sDrivenKind, 0, __ATOMIC_RELAXED);
+  if (OSGlibc::ProtocolMatches(scratch))
+    __atomic_store_n(&OSGlibc::sDrivenKind, 0, __ATOMIC_RELAXED);
 }
 
 #else
@@ -133,8 +128,8 @@ __attribute__((constructor(101))) static void OSChooseLockPath() { OSMutexProtoc
 
 // ---- A thread that ends holding the mutex.
 
-__thread bool OSMutexProtocol::sThreadEndArranged __attribute__((tls_model("initial-exec"))) =
-    false;
+__thread OSThreadEndLink OSMutexProtocol::sThreadEnd
+    __attribute__((tls_model("initial-exec"))) = {false, nullptr};
 
 void OSMutexProtocol::ArrangeThreadEnd() {
 #if OS_MUTEX_FAST_PATH && OS_GLIBC_THREAD_POINTER
@@ -145,12 +140,17 @@ void OSMutexProtocol::ArrangeThreadEnd() {
       OSGlibc::CurrentThread() != pthread_self())
     Fail("thread pointer check", EINVAL);
 #endif
-  // Before the process's key is made (static constructors that run before
-  // the library's), or when the C library has no room for the value, the
-  // thread tries again at its next first level.
-  if (!__atomic_load_n(&OSPrivate::sProcess.fThreadEndReady, __ATOMIC_ACQUIRE)) return;
-  if (pthread_setspecific(OSPrivate::sProcess.fThreadEndKey, &sThreadEndArranged) != 0) return;
-  sThreadEndArranged = true;
+  // Before a copy has taken charge (static constructors that run before
+  // the library's), while the C library has no key or no room for the
+  // value, the thread tries again at a later first level.
+  OSProcessRecord& process = OSPrivate::sProcess;
+  if (__atomic_load_n(&process.fThreadEndState, __ATOMIC_ACQUIRE) != 2) {
+    bool (*const make)() = __atomic_load_n(&process.fMakeThreadEndKey, __ATOMIC_ACQUIRE);
+    if (make == nullptr || !make()) return;
+  }
+  sThreadEnd.fNext = static_cast<OSThreadEndLink*>(pthread_getspecific(process.fThreadEndKey));
+  if (pthread_setspecific(process.fThreadEndKey, &sThreadEnd) != 0) return;
+  sThreadEnd.fArranged = true;
 }
 
 UInt32 OSMutexProtocol::ReleaseForEndedThread(OSMutex& m) {
