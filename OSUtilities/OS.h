@@ -30,10 +30,12 @@ class SAFESTDLIB_API OS {
   // gives it back in parent and child, so the child starts with the mutex
   // free, or held only by the forking thread at the levels it had.
   //
-  // exit() takes it for good once the exit handlers and static destructors
-  // registered after start-up have run, waiting at most half a second for
-  // another holder, so no thread prints while the C library flushes its
-  // streams; the exiting thread keeps full use of the routines.
+  // Where the C library flushes its streams at exit without their locks
+  // (glibc before 2.41), exit() takes it for good once every exit handler
+  // and destructor has run, the shared libraries' included, waiting at most
+  // half a second for another holder, so that no thread prints while the
+  // streams are flushed; the exiting thread keeps full use of the routines.
+  // A destructor may so wait for a thread that prints.
   //
   // A thread that ends while it holds it (returns, pthread_exit(), or
   // cancelled without unwinding through a locker) has every level released

@@ -176,6 +176,11 @@ int zuvo_maxprintf(const char* fmt, ...) {
   return result;
 }
 
+int zuvo_vmaxprintf(const char* fmt, va_list args) {
+  if (fmt == nullptr) return -1;
+  return PrintLocked<CappedPrint>(stdout, fmt, args);
+}
+
 // ---- Locked formatted output.
 
 int zuvo_printf(const char* fmt, ...) {
@@ -185,6 +190,11 @@ int zuvo_printf(const char* fmt, ...) {
   const int result = PrintLocked<vfprintf>(stdout, fmt, args);
   va_end(args);
   return result;
+}
+
+int zuvo_vprintf(const char* fmt, va_list args) {
+  if (fmt == nullptr) return -1;
+  return PrintLocked<vfprintf>(stdout, fmt, args);
 }
 
 int zuvo_sprintf(char* buffer, const char* fmt, ...) {
@@ -197,6 +207,12 @@ int zuvo_sprintf(char* buffer, const char* fmt, ...) {
   return result;
 }
 
+int zuvo_vsprintf(char* buffer, const char* fmt, va_list args) {
+  if (buffer == nullptr) return -1;
+  OSInlineLocker locker(OS::GetStdLibMutex());
+  return vsprintf(buffer, fmt, args);
+}
+
 int zuvo_fprintf(FILE* file, const char* fmt, ...) {
   if (file == nullptr) return -1;
   va_list args;
@@ -204,6 +220,11 @@ int zuvo_fprintf(FILE* file, const char* fmt, ...) {
   const int result = PrintLocked<vfprintf>(file, fmt, args);
   va_end(args);
   return result;
+}
+
+int zuvo_vfprintf(FILE* file, const char* fmt, va_list args) {
+  if (file == nullptr) return -1;
+  return PrintLocked<vfprintf>(file, fmt, args);
 }
 
 int zuvo_snprintf(char* str, size_t size, const char* fmt, ...) {
@@ -214,6 +235,12 @@ int zuvo_snprintf(char* str, size_t size, const char* fmt, ...) {
   const int result = vsnprintf(str, size, fmt, args);
   va_end(args);
   return result;
+}
+
+int zuvo_vsnprintf(char* str, size_t size, const char* fmt, va_list args) {
+  if (str == nullptr) return -1;
+  OSInlineLocker locker(OS::GetStdLibMutex());
+  return vsnprintf(str, size, fmt, args);
 }
 
 // ---- Locked time and error text.
