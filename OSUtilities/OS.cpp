@@ -245,3 +245,18 @@ __attribute__((destructor(101))) static void OSArrangeExitHold() {
   if (__cxa_atexit(HoldAtExit, nullptr, nullptr) != 0)
     Say("cannot hold the mutex at exit: a print may be torn by the final flush", ThisCopy());
 }
+
+OSMutexContention OS::GetStdLibMutexContention() {
+  OSMutexLocker locker(&sStdLibOSMutex);
+  const OSProcessRecord& process = OSPrivate::sProcess;
+  return OSMutexContention{process.fContendedLocks, process.fWaitNanos, process.fLongestWaitNanos,
+                           process.fKernelWaits};
+}
+
+void OS::SetStdLibMutexTracer(ContentionTracer tracer) {
+  __atomic_store_n(&OSPrivate::sProcess.fTracer, tracer, __ATOMIC_RELEASE);
+}
+
+void OS::SetStdLibMutexStallMillis(UInt32 millis) {
+  __atomic_store_n(&OSPrivate::sProcess.fStallMillis, millis, __ATOMIC_RELAXED);
+}

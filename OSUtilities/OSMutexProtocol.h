@@ -55,9 +55,15 @@ class OSMutexProtocol {
   static void UnlockByCalls(OSMutex& m);
   static bool TryLockByCalls(OSMutex& m);
   // The fast path's lock, once the lock word was found taken: by the
-  // caller, one level more; by another thread, spins briefly, then blocks
-  // in pthread_mutex_lock().
+  // caller, one level more; by another thread, WaitFor().
   static void LockTakenWord(OSMutex& m);
+  // Takes m, held by another thread, for self: tries at growing intervals
+  // with tryTake(), then blocks in the pthread calls. Counts the wait for
+  // the standard-library mutex, and reports a stall.
+  static void WaitFor(OSMutex& m, pthread_t self, bool (*tryTake)(OSMutex&));
+  static void Block(OSMutex& m, bool stdLib);
+  // pthread_mutex_trylock() of m's pthread mutex; true when it took it.
+  static bool TryTakeByCall(OSMutex& m);
   // The fast path's unlock of a lock word that held other than 1.
   static void WakeWaiter(int& word, int lockWord);
 

@@ -34,6 +34,20 @@ struct OSProcessRecord {
   // may run: the key's destructor lives there. Null until a copy takes
   // charge.
   bool (*fMakeThreadEndKey)();
+
+  // How the standard-library mutex has been waited for: written by a
+  // waiter once it holds the mutex, read under it (OS::GetStdLibMutexContention()).
+  UInt64 fContendedLocks;
+  UInt64 fWaitNanos;
+  UInt64 fLongestWaitNanos;
+  UInt64 fKernelWaits;
+  // What the host asked for (OS.h); read by waiters without the mutex.
+  void (*fTracer)(const char* message, const void* mutex, UInt64 waitNanos);
+  UInt32 fStallMillis;  // 0: no stall line
+  // Threads waiting for the mutex now; the holder a stall line was written
+  // for, until a waiter gets the mutex.
+  int fWaiters;
+  pthread_t fStallReported;
 };
 
 namespace OSPrivate {
