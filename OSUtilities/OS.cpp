@@ -32,9 +32,6 @@ namespace {
 
 // How long the exit hold waits for another thread to let go of the mutex.
 constexpr int kExitWaitMillis = 500;
-// How often, at most, a first level tries again to make a thread-end key
-// that the C library refused.
-constexpr time_t kKeyRetrySeconds = 1;
 
 // Whether this copy took charge of the process, and so registered what
 // runs at fork, at exit and at each thread's end.
@@ -163,23 +160,17 @@ bool JoinProcessWide(const struct link_map* copy) {
 
 // Makes the process's thread-end key, once; called at a first level
 // through OSProcessRecord::fMakeThreadEndKey, in any copy. A key that the C
-// library refuses (the process has used them all) is tried again at most
-// once every kKeyRetrySeconds, and the loss said once.
+// library refuses (the process has used them all) is tried again at every
+// later first level, a scan of the C library's key table, and the loss is
+// said once.
 bool MakeThreadEndKey() {
-  static time_t sNextTry = 0;
   static bool sSaid = false;
   OSProcessRecord& process = OSPrivate::sProcess;
   int state = 0;
   if (!__atomic_compare_exchange_n(&process.fThreadEndState, &state, 1, false, __ATOMIC_ACQUIRE,
                                    __ATOMIC_ACQUIRE))
     return state == 2;
-  struct timespec now = {0, 0};
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-  int err = EAGAIN;
-  if (now.tv_sec >= sNextTry) {
-    err = pthread_key_create(&process.fThreadEndKey, OSReleaseForEndedThread);
-    sNextTry = now.tv_sec + kKeyRetrySeconds;
-  }
+  const int err = pthread_key_create(&process.fThreadEndKey, OSReleaseForEndedThread);
   if (err != 0 && !sSaid) {
     sSaid = true;
     fprintf(stderr,
