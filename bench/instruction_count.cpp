@@ -2,17 +2,63 @@
 // (VARIANT wrapped) or of its bare C library call (VARIANT bare). Run under
 // callgrind at two values of N: the difference in instructions, divided by
 // the difference in N, is the exact cost of one call.
+//
+// safestdlib-instructions --lock-path: prints how the library chose at
+// start-up to lock its mutex, "fast path" (it drives glibc's lock word
+// itself) or "pthread calls", and exits 0; exits 1 when it cannot tell.
 
 #include <stdlib.h>
 #include <string.h>
 
 #include <span>
+#include <type_traits>
+
+#if defined(__GLIBC__)
+#  include <sys/syscall.h>
+#  include <unistd.h>
+#endif
 
 #include "RoutineCalls.h"
 
+namespace {
+
+// Takes the library's mutex once and looks at what the taking left in it.
+// OSMutex is standard-layout with its pthread mutex first, so the mutex is
+// readable at the object's address. pthread_mutex_lock() records the kernel
+// thread id of the taker in glibc's __owner; the fast path takes the lock
+// word alone and leaves __owner at 0.
+int PrintLockPath() OS_NO_THREAD_SAFETY_ANALYSIS {
+#if defined(__GLIBC__)
+  static_assert(std::is_standard_layout_v<OSMutex>, "OSMutex's first member is its address");
+  const auto* mutex = reinterpret_cast<const volatile pthread_mutex_t*>(&OS::sStdLibOSMutex);
+  OS::sStdLibOSMutex.Lock();
+  const int owner = mutex->__data.__owner;
+  OS::sStdLibOSMutex.Unlock();
+  if (owner == 0) {
+    puts("fast path");
+    return 0;
+  }
+  if (owner == static_cast<int>(syscall(SYS_gettid))) {
+    puts("pthread calls");
+    return 0;
+  }
+  fprintf(stderr, "safestdlib-instructions: the mutex's owner is %d, not this thread\n", owner);
+  return 1;
+#else
+  // Only glibc's mutex has a fast path.
+  puts("pthread calls");
+  return 0;
+#endif
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (argc == 2 && strcmp(argv[1], "--lock-path") == 0) return PrintLockPath();
   if (argc != 4) {
-    fprintf(stderr, "usage: safestdlib-instructions NAME wrapped|bare N\n");
+    fprintf(stderr,
+            "usage: safestdlib-instructions NAME wrapped|bare N\n"
+            "       safestdlib-instructions --lock-path\n");
     return 2;
   }
   const bool wrapped = strcmp(argv[2], "wrapped") == 0;

@@ -13,11 +13,14 @@ set(SAFESTDLIB_PUBLIC_HEADERS
   ${PROJECT_SOURCE_DIR}/SafeStdLib/SafeStdLib.h)
 
 # In the build tree, <SafeStdLib/X.h> forwards to the source file, so that
-# diagnostics and edits land in the source.
+# diagnostics and edits land in the source. file(GENERATE) writes the
+# content as given, final newline included (file(CONFIGURE) in CMake 3.18
+# drops it, which clang's -Wnewline-eof rejects), and rewrites a file only
+# when its content changes.
 set(generated ${PROJECT_BINARY_DIR}/include/SafeStdLib)
 foreach(header IN LISTS SAFESTDLIB_PUBLIC_HEADERS)
   get_filename_component(name ${header} NAME)
-  file(CONFIGURE OUTPUT ${generated}/${name}
+  file(GENERATE OUTPUT ${generated}/${name}
     CONTENT "/* Generated: forwards to the source tree. */\n#include \"${header}\"\n")
 endforeach()
 

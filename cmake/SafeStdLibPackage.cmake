@@ -36,10 +36,12 @@ set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
   "${PROJECT_DESCRIPTION} (headers, static library, CMake package and pkg-config file)")
 # The runtime package's dependencies come from the shared library itself
-# where dpkg-shlibdeps is there to read them; the development package pins
-# the runtime package of the same version.
+# where dpkg-shlibdeps is there to read them, with the file utility, which
+# CPack runs first to find the binaries (a minimal Debian lacks it); the
+# development package pins the runtime package of the same version.
 find_program(SAFESTDLIB_DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(SAFESTDLIB_DPKG_SHLIBDEPS)
+find_program(SAFESTDLIB_FILE file)
+if(SAFESTDLIB_DPKG_SHLIBDEPS AND SAFESTDLIB_FILE)
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
 else()
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libc6, libstdc++6")
