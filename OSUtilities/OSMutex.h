@@ -75,7 +75,6 @@ class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
   Bool16 IsHeldByCallerAgain() const { return fHolderCount > 1; }
 
  private:
-  friend struct OSMutexTestPeer;
   friend class OSMutexProtocol;
 
   // Defined in the library, which alone knows how the C library's mutex

@@ -49,6 +49,13 @@ class OSMutexProtocol {
   // constructors: chooses how this copy locks (see OSMutexGlibc.h).
   static void ChoosePath();
 
+  // m's private state, for the library's own tests.
+  static pthread_t HolderOf(const OSMutex& m) {
+    return __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED);
+  }
+  static UInt32 LevelsOf(const OSMutex& m) { return m.fHolderCount; }
+  static pthread_mutex_t& RawOf(OSMutex& m) { return m.fMutex; }
+
  private:
   // Every lock, unlock and try through the pthread calls.
   static void LockByCalls(OSMutex& m);

@@ -21,7 +21,7 @@ void RunCall(benchmark::State& state, void (*call)()) {
 }
 
 // Registers BARE/NAME and, where there is one, Wrapped/NAME for a call.
-void Register(const bench::RoutineCall& call, const char* bare, int maxThreads) {
+void Register(const routines::RoutineCall& call, const char* bare, int maxThreads) {
   for (const auto& [prefix, fn] : {std::pair{bare, call.bare}, {"Wrapped/", call.wrapped}}) {
     if (fn == nullptr) continue;
     auto* b = benchmark::RegisterBenchmark((std::string(prefix) + call.name).c_str(), RunCall, fn);
@@ -33,9 +33,10 @@ void Register(const bench::RoutineCall& call, const char* bare, int maxThreads) 
 // one lock-and-unlock per iteration of one shared lock (the standard-library
 // mutex as Wrapped/lock, the others bare), with one and two threads.
 void RegisterAll() {
-  for (const bench::RoutineCall& call : bench::kRoutineCalls) Register(call, "Bare/", 1);
-  for (const bench::RoutineCall& call : bench::kReentrantCalls) Register(call, "Reentrant/", 1);
-  for (const bench::RoutineCall& call : bench::kLockCalls) Register(call, "Bare/", 2);
+  for (const routines::RoutineCall& call : routines::kRoutineCalls) Register(call, "Bare/", 1);
+  for (const routines::RoutineCall& call : routines::kReentrantCalls)
+    Register(call, "Reentrant/", 1);
+  for (const routines::RoutineCall& call : routines::kLockCalls) Register(call, "Bare/", 2);
 }
 
 // Re-entry: one more level of a mutex the thread already holds.
@@ -60,7 +61,7 @@ int main(int argc, char** argv) {
   // /dev/null; the table goes where standard output went. Use
   // --benchmark_out=FILE for JSON.
   std::ofstream table("/proc/self/fd/" + std::to_string(dup(STDOUT_FILENO)));
-  bench::SetUpRoutineCalls();
+  routines::SetUpRoutineCalls();
   RegisterAll();
   benchmark::ConsoleReporter console(benchmark::ConsoleReporter::OO_Tabular);
   console.SetOutputStream(&table);

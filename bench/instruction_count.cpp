@@ -63,8 +63,8 @@ int main(int argc, char** argv) {
   }
   const bool wrapped = strcmp(argv[2], "wrapped") == 0;
   const long n = strtol(argv[3], nullptr, 10);
-  bench::SetUpRoutineCalls();
-  auto run = [&](const bench::RoutineCall& call) {
+  routines::SetUpRoutineCalls();
+  auto run = [&](const routines::RoutineCall& call) {
     void (*fn)() = wrapped ? call.wrapped : call.bare;
     if (fn == nullptr) return false;
     // One warm-up call, so that first-call set-up is the same at every N.
@@ -72,10 +72,10 @@ int main(int argc, char** argv) {
     for (long i = 0; i < n; ++i) fn();
     return true;
   };
-  using Calls = std::span<const bench::RoutineCall>;
-  for (Calls calls :
-       {Calls(bench::kRoutineCalls), Calls(bench::kReentrantCalls), Calls(bench::kLockCalls)}) {
-    for (const bench::RoutineCall& call : calls)
+  using Calls = std::span<const routines::RoutineCall>;
+  for (Calls calls : {Calls(routines::kRoutineCalls), Calls(routines::kReentrantCalls),
+                      Calls(routines::kLockCalls)}) {
+    for (const routines::RoutineCall& call : calls)
       if (strcmp(call.name, argv[1]) == 0) return run(call) ? 0 : 2;
   }
   fprintf(stderr, "safestdlib-instructions: no routine '%s'\n", argv[1]);

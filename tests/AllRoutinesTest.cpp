@@ -11,40 +11,14 @@
 #include <vector>
 
 #include "OS.h"
+#include "RoutineCalls.h"
 #include "SafeStdLib.h"
 #include "TestSupport.h"
 
 namespace {
 
-// Each routine with the bare C library call it makes, on the same input.
-struct Routine {
-  const char* name;
-  void (*call)();
-  void (*bare)();
-};
-
-char gText[64];
-struct tm gBrokenDown;
-const time_t gWhen = 1000000000;
-
-const Routine kRoutines[] = {
-    {"zuvo_maxprintf", [] { zuvo_maxprintf("m"); }, [] { printf("m"); }},
-    {"zuvo_getmaxprintfcharsinK", [] { zuvo_getmaxprintfcharsinK(); }, [] {}},
-    {"zuvo_setmaxprintfcharsinK", [] { zuvo_setmaxprintfcharsinK(100000); }, [] {}},
-    {"zuvo_printf", [] { zuvo_printf("p"); }, [] { printf("p"); }},
-    {"zuvo_sprintf", [] { zuvo_sprintf(gText, "%d", 1); }, [] { sprintf(gText, "%d", 1); }},
-    {"zuvo_fprintf", [] { zuvo_fprintf(stdout, "f"); }, [] { fprintf(stdout, "f"); }},
-    {"zuvo_snprintf", [] { zuvo_snprintf(gText, sizeof gText, "%d", 1); },
-     [] { snprintf(gText, sizeof gText, "%d", 1); }},
-    {"zuvo_strftime", [] { zuvo_strftime(gText, sizeof gText, "%Y", &gBrokenDown); },
-     [] { strftime(gText, sizeof gText, "%Y", &gBrokenDown); }},
-    {"zuvo_strerror", [] { zuvo_strerror(EINTR, gText, sizeof gText); }, [] { strerror(EINTR); }},
-    {"zuvo_ctime", [] { zuvo_ctime(&gWhen, gText, sizeof gText); }, [] { ctime(&gWhen); }},
-    {"zuvo_asctime", [] { zuvo_asctime(&gBrokenDown, gText, sizeof gText); },
-     [] { asctime(&gBrokenDown); }},
-    {"zuvo_gmtime", [] { zuvo_gmtime(&gWhen, &gBrokenDown); }, [] { gmtime(&gWhen); }},
-    {"zuvo_localtime", [] { zuvo_localtime(&gWhen, &gBrokenDown); }, [] { localtime(&gWhen); }},
-};
+using routines::kRoutineCalls;
+using routines::RoutineCall;
 
 // errno after fn, when it was 4242 before.
 int ErrnoAfter(void (*fn)()) {
@@ -55,9 +29,10 @@ int ErrnoAfter(void (*fn)()) {
 
 TEST(AllRoutines, WaitWhileAHostThreadHoldsTheMutex) {
   const ChildResult child = RunInChild([] {
-    for (const Routine& r : kRoutines) {
+    routines::PrepareRoutineCalls();
+    for (const RoutineCall& r : kRoutineCalls) {
       ForeignHolder holder;
-      Probe probe(r.call);
+      Probe probe(r.wrapped);
       if (probe.FinishedWithin(50)) {
         fprintf(stderr, "%s did not wait for the holder\n", r.name);
         _exit(1);
@@ -72,11 +47,12 @@ TEST(AllRoutines, WaitWhileAHostThreadHoldsTheMutex) {
 TEST(AllRoutines, RunWithoutBlockingForAThreadThatHoldsTheMutex) {
   const ChildResult child = RunInChild(
       [] {
+        routines::PrepareRoutineCalls();
         OSMutex& m = *OS::GetStdLibMutex();
         LockTwice(m);
         // A routine that blocked here would never return: the alarm ends it.
-        for (const Routine& r : kRoutines) {
-          r.call();
+        for (const RoutineCall& r : kRoutineCalls) {
+          r.wrapped();
           CHILD_CHECK(OSMutexTestPeer::Levels(m) == 2);
         }
         UnlockTwice(m);
@@ -87,6 +63,7 @@ TEST(AllRoutines, RunWithoutBlockingForAThreadThatHoldsTheMutex) {
 
 TEST(AllRoutines, LeaveErrnoAsTheCLibraryLeftIt) {
   const ChildResult child = RunInChild([] {
+    routines::PrepareRoutineCalls();
     // Contention makes unlocking wake a waiter; that must not touch errno.
     std::atomic<bool> stop{false};
     std::thread contender([&] {
@@ -95,7 +72,7 @@ TEST(AllRoutines, LeaveErrnoAsTheCLibraryLeftIt) {
       }
     });
     for (int round = 0; round < 200; ++round) {
-      for (const Routine& r : kRoutines) {
+      for (const RoutineCall& r : kRoutineCalls) {
         // The bare call runs under the lock too: it shares the C library's
         // static storage with the contender's routines.
         int expected;
@@ -103,7 +80,7 @@ TEST(AllRoutines, LeaveErrnoAsTheCLibraryLeftIt) {
           OSMutexLocker locker(OS::GetStdLibMutex());
           expected = ErrnoAfter(r.bare);
         }
-        const int got = ErrnoAfter(r.call);
+        const int got = ErrnoAfter(r.wrapped);
         if (got != expected) {
           fprintf(stderr, "%s left errno %d, the C library %d\n", r.name, got, expected);
           _exit(1);

@@ -25,12 +25,13 @@
 
 #include "OS.h"
 #include "OSMutex.h"
+#include "RoutineCalls.h"
 #include "SafeStdLib.h"
 #include "TestSupport.h"
 
 namespace {
 
-constexpr int kRoutines = 13;
+using routines::Routine;
 constexpr UInt32 kNoLimit = 4294967295u;
 const char kNotice[] = "\nReached maximum configured output limit = ";
 
@@ -53,44 +54,44 @@ struct Random {
 };
 
 // Makes call number i of thread t, of routine `which`, and checks its result.
-bool OneCall(int t, long i, int which, Random& random, FILE* sink, Tally& tally) {
+bool OneCall(int t, long i, Routine which, Random& random, FILE* sink, Tally& tally) {
   char got[128];
   char want[128];
   struct tm gotTm;
   struct tm wantTm;
   const time_t when = static_cast<time_t>(random.Next() % 4000000000ull);
   switch (which) {
-    case 0: {
+    case Routine::kMaxprintf: {
       const int n = zuvo_maxprintf("M%d:%ld:%s\n", t, i, "capped record");
       const int expected = snprintf(want, sizeof want, "M%d:%ld:%s\n", t, i, "capped record");
       if (n > 0) tally.cappedBytes += static_cast<unsigned long long>(n);
       return n == expected || n == -1;
     }
-    case 1: {
+    case Routine::kPrintf: {
       const int n = zuvo_printf("P%d:%ld\n", t, i);
       if (n > 0) tally.printfBytes += static_cast<unsigned long long>(n);
       return n == snprintf(want, sizeof want, "P%d:%ld\n", t, i);
     }
-    case 2:
+    case Routine::kFprintf:
       return zuvo_fprintf(sink, "F%d:%ld:%g\n", t, i, 0.5 * static_cast<double>(i)) ==
              snprintf(want, sizeof want, "F%d:%ld:%g\n", t, i, 0.5 * static_cast<double>(i));
-    case 3:
+    case Routine::kSprintf:
       return zuvo_sprintf(got, "S%d:%ld:%lld", t, i, static_cast<long long>(when)) ==
                  snprintf(want, sizeof want, "S%d:%ld:%lld", t, i, static_cast<long long>(when)) &&
              strcmp(got, want) == 0;
-    case 4: {
+    case Routine::kSnprintf: {
       const size_t size = 1 + random.Next() % 24;
       return zuvo_snprintf(got, size, "N%d:%ld:%x", t, i, static_cast<unsigned>(when)) ==
                  snprintf(want, size, "N%d:%ld:%x", t, i, static_cast<unsigned>(when)) &&
              strcmp(got, want) == 0;
     }
-    case 5: {
+    case Routine::kStrftime: {
       gmtime_r(&when, &wantTm);
       const size_t n = zuvo_strftime(got, sizeof got, "%Y-%m-%d %H:%M:%S %j %a", &wantTm);
       return n == strftime(want, sizeof want, "%Y-%m-%d %H:%M:%S %j %a", &wantTm) &&
              strcmp(got, want) == 0;
     }
-    case 6: {
+    case Routine::kStrerror: {
       const int errnum = static_cast<int>(random.Next() % 140);
       const int buffLen = 1 + static_cast<int>(random.Next() % 64);
       if (zuvo_strerror(errnum, got, buffLen) != got) return false;
@@ -98,22 +99,22 @@ bool OneCall(int t, long i, int which, Random& random, FILE* sink, Tally& tally)
       snprintf(want, static_cast<size_t>(buffLen), "%s", strerror_r(errnum, text, sizeof text));
       return strcmp(got, want) == 0;
     }
-    case 7:
+    case Routine::kCtime:
       return zuvo_ctime(&when, got, sizeof got) == got && strcmp(got, ctime_r(&when, want)) == 0;
-    case 8:
+    case Routine::kAsctime:
       gmtime_r(&when, &wantTm);
       return zuvo_asctime(&wantTm, got, sizeof got) == got &&
              strcmp(got, asctime_r(&wantTm, want)) == 0;
-    case 9:
+    case Routine::kGmtime:
       return zuvo_gmtime(&when, &gotTm) == &gotTm && gmtime_r(&when, &wantTm) != nullptr &&
              SameTime(gotTm, wantTm);
-    case 10:
+    case Routine::kLocaltime:
       return zuvo_localtime(&when, &gotTm) == &gotTm && localtime_r(&when, &wantTm) != nullptr &&
              SameTime(gotTm, wantTm);
-    case 11:
+    case Routine::kGetMaxPrintfCharsInK:
       zuvo_getmaxprintfcharsinK();
       return true;
-    default: {
+    case Routine::kSetMaxPrintfCharsInK: {
       // Setting the limit it already has, atomically with reading it, so
       // that only the limit changer moves it.
       OSMutexLocker locker(OS::GetStdLibMutex());
@@ -121,6 +122,7 @@ bool OneCall(int t, long i, int which, Random& random, FILE* sink, Tally& tally)
       return true;
     }
   }
+  return false;  // not one of the routines
 }
 
 void Work(int t, long calls, Tally* tally) OS_NO_THREAD_SAFETY_ANALYSIS {
@@ -134,10 +136,11 @@ void Work(int t, long calls, Tally* tally) OS_NO_THREAD_SAFETY_ANALYSIS {
     if (holding) OS::GetStdLibMutex()->Lock();
     for (long b = 0; b < burst && i < calls; ++b, ++i) {
       ++tally->calls;
-      const int which = static_cast<int>(random.Next() % kRoutines);
+      const Routine which = static_cast<Routine>(random.Next() % routines::kRoutineCount);
       if (!OneCall(t, i, which, random, sink, *tally)) {
         if (++tally->mismatches <= 3)
-          fprintf(stderr, "mismatch: thread %d, call %ld, routine %d\n", t, i, which);
+          fprintf(stderr, "mismatch: thread %d, call %ld, %s\n", t, i,
+                  routines::kRoutineCalls[static_cast<int>(which)].name);
       }
     }
     if (holding) OS::GetStdLibMutex()->Unlock();

@@ -17,14 +17,13 @@
 
 #include "OS.h"
 #include "OSMutex.h"
+#include "OSMutexProtocol.h"
 
 // Reads OSMutex's private record of its holder, and its pthread mutex.
 struct OSMutexTestPeer {
-  static pthread_t Holder(const OSMutex& m) {
-    return __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED);
-  }
-  static UInt32 Levels(const OSMutex& m) { return m.fHolderCount; }
-  static pthread_mutex_t& Raw(OSMutex& m) { return m.fMutex; }
+  static pthread_t Holder(const OSMutex& m) { return OSMutexProtocol::HolderOf(m); }
+  static UInt32 Levels(const OSMutex& m) { return OSMutexProtocol::LevelsOf(m); }
+  static pthread_mutex_t& Raw(OSMutex& m) { return OSMutexProtocol::RawOf(m); }
 };
 
 // Take and give up two levels of m. Nested locking is what the tests check,

@@ -1,7 +1,7 @@
-// RoutineCalls.h: every routine beside the bare C library call it wraps, on
-// the same inputs, for the benchmarks and the instruction counter. A bare
-// call that leaves its result in static storage copies it out, as the
-// wrapper does.
+// RoutineCalls.h: the thirteen routines, each beside the bare C library call
+// it wraps, on the same inputs: the one list that the tests, the benchmarks
+// and the instruction counter share. A bare call that leaves its result in
+// static storage copies it out, as the wrapper does.
 #ifndef SafeStdLib_RoutineCalls_H
 #define SafeStdLib_RoutineCalls_H
 
@@ -17,7 +17,7 @@
 #include "OS.h"
 #include "SafeStdLib.h"
 
-namespace bench {
+namespace routines {
 
 struct RoutineCall {
   const char* name;
@@ -38,7 +38,25 @@ inline void CopyText(const char* text) {
 // Empty volatile sink: keeps the compiler from dropping a bare call.
 inline void Keep(const void* p) { asm volatile("" : : "g"(p) : "memory"); }
 
-inline const RoutineCall kRoutineCalls[] = {
+// The routines, in the order of kRoutineCalls.
+enum class Routine {
+  kMaxprintf,
+  kPrintf,
+  kFprintf,
+  kSprintf,
+  kSnprintf,
+  kStrftime,
+  kStrerror,
+  kCtime,
+  kAsctime,
+  kGmtime,
+  kLocaltime,
+  kGetMaxPrintfCharsInK,
+  kSetMaxPrintfCharsInK,
+};
+constexpr int kRoutineCount = 13;
+
+inline const RoutineCall kRoutineCalls[kRoutineCount] = {
     {"maxprintf", [] { zuvo_maxprintf("%s %d\n", "line", 42); },
      [] { printf("%s %d\n", "line", 42); }},
     {"printf", [] { zuvo_printf("%s %d\n", "line", 42); }, [] { printf("%s %d\n", "line", 42); }},
@@ -62,6 +80,8 @@ inline const RoutineCall kRoutineCalls[] = {
      [] { Keep(nullptr); }},
     {"setmaxprintfcharsinK", [] { zuvo_setmaxprintfcharsinK(4294967295u); }, [] { Keep(nullptr); }},
 };
+
+static_assert(sizeof kRoutineCalls / sizeof kRoutineCalls[0] == kRoutineCount);
 
 // The reentrant forms a user might pick instead of a wrapper.
 inline const RoutineCall kReentrantCalls[] = {
@@ -106,20 +126,26 @@ inline const RoutineCall kLockCalls[] = {
      }},
 };
 
-// Makes the process multi-threaded, as a server is: glibc takes its own
-// locks without atomic instructions until a second thread has existed.
-// Sends standard output and gDevNull to /dev/null, fixes the zone so that
+// Opens gDevNull and fills gBrokenDown: what the calls need, and all that a
+// test needs.
+inline void PrepareRoutineCalls() {
+  gDevNull = fopen("/dev/null", "w");
+  gmtime_r(&gWhen, &gBrokenDown);
+}
+
+// For measuring: makes the process multi-threaded, as a server is (glibc
+// takes its own locks without atomic instructions until a second thread
+// has existed), sends standard output to /dev/null, fixes the zone so that
 // localtime reads no zone file, and lifts the output limit out of reach.
 inline void SetUpRoutineCalls() {
   std::thread([] {}).join();
   if (freopen("/dev/null", "w", stdout) == nullptr) perror("freopen");
-  gDevNull = fopen("/dev/null", "w");
   setenv("TZ", "UTC0", 1);
   tzset();
-  gmtime_r(&gWhen, &gBrokenDown);
+  PrepareRoutineCalls();
   zuvo_setmaxprintfcharsinK(4294967295u);
 }
 
-}  // namespace bench
+}  // namespace routines
 
 #endif
