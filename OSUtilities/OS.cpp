@@ -22,9 +22,10 @@
 #  include <gnu/libc-version.h>
 #endif
 
-#include "MaxPrintfRecord.h"
-#include "OSMutexProtocol.h"
-#include "OSProcessRecord.h"
+#include "internal/MaxPrintfRecord.h"
+#include "internal/OSMutexProtocol.h"
+#include "internal/OSProcessRecord.h"
+#include "internal/OSProcessSymbols.h"
 
 extern "C" int __cxa_atexit(void (*func)(void*), void* arg, void* dsoHandle);
 
@@ -127,13 +128,13 @@ struct ProcessWide {
   const char* fLoss;
 };
 const ProcessWide kProcessWide[] = {
-    {"_ZN2OS14sStdLibOSMutexE", &OS::sStdLibOSMutex,
+    {OS_STDLIB_MUTEX_SYMBOL, &OS::sStdLibOSMutex,
      "uses a standard-library mutex of its own, not the process's: its copy of the library was "
      "linked with OS::sStdLibOSMutex hidden or bound to itself"},
-    {"_ZN9OSPrivate8sProcessE", &OSPrivate::sProcess,
+    {OS_PROCESS_RECORD_SYMBOL, &OSPrivate::sProcess,
      "keeps a process record of its own: its copy of the library was linked with the record "
      "hidden or bound to itself"},
-    {"_ZN17SafeStdLibPrivate16sMaxPrintfRecordE", &SafeStdLibPrivate::sMaxPrintfRecord,
+    {OS_MAXPRINTF_RECORD_SYMBOL, &SafeStdLibPrivate::sMaxPrintfRecord,
      "keeps a capped printer's total and limit of its own: its copy of the library was linked "
      "with them hidden or bound to itself"},
 };

@@ -10,8 +10,8 @@
 #include <time.h>
 
 #include "OS.h"
-#include "OSMutexProtocol.h"
-#include "OSProcessRecord.h"
+#include "internal/OSMutexProtocol.h"
+#include "internal/OSProcessRecord.h"
 
 #if defined(SAFESTDLIB_VALGRIND)
 #  include <valgrind/drd.h>

@@ -17,12 +17,12 @@
 #include <stdarg.h>
 #include <string.h>
 
-#include "MaxPrintfRecord.h"
 #include "OS.h"
-#include "OSCancelCleanup.h"
 #include "OSMutex.h"
-#include "OSMutexProtocol.h"
 #include "SafeStdLib.h"
+#include "internal/MaxPrintfRecord.h"
+#include "internal/OSCancelCleanup.h"
+#include "internal/OSMutexProtocol.h"
 
 // A test-only build defines SAFESTDLIB_TEST_ONLY_SKIP_LOCK to take no lock
 // at all, so that the stress test can show it notices a missing lock.

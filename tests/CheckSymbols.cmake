@@ -1,7 +1,8 @@
 # Checks the exported symbols of the built library: the three capped-printer
 # entries with their mangled C++ names, the ten C entries unmangled, the
 # process-wide state bound unique, and no module-private helper.
-#   cmake -DNM=<nm> -DLIBRARY=<file> -DSHARED=<ON|OFF> -P CheckSymbols.cmake
+#   cmake -DNM=<nm> -DLIBRARY=<file> -DSHARED=<ON|OFF> -DPROCESS_SYMBOLS=<a|b|c>
+#         -P CheckSymbols.cmake
 if(SHARED)
   set(nm_args -D --defined-only)
 else()
@@ -44,7 +45,11 @@ if(NOT demangled MATCHES " T zuvo_vmaxprintf\\(char const\\*, [^\n]+\\)\n")
 endif()
 # The process-wide state, with STB_GNU_UNIQUE binding ("u"), so that every
 # copy of the library in a process shares it.
-foreach(sym _ZN2OS14sStdLibOSMutexE _ZN9OSPrivate8sProcessE _ZN17SafeStdLibPrivate16sMaxPrintfRecordE)
+string(REPLACE "|" ";" PROCESS_SYMBOLS "${PROCESS_SYMBOLS}")
+if(NOT PROCESS_SYMBOLS)
+  list(APPEND missing "the process-wide symbols' names")
+endif()
+foreach(sym IN LISTS PROCESS_SYMBOLS)
   if(NOT raw MATCHES "[ \t]u ${sym}\n")
     list(APPEND missing "${sym} (unique)")
   endif()

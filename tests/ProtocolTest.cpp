@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include "OSMutex.h"
-#include "OSMutexProtocol.h"
 #include "TestSupport.h"
+#include "internal/OSMutexProtocol.h"
 
 namespace {
 

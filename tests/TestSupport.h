@@ -17,7 +17,7 @@
 
 #include "OS.h"
 #include "OSMutex.h"
-#include "OSMutexProtocol.h"
+#include "internal/OSMutexProtocol.h"
 
 // Reads OSMutex's private record of its holder, and its pthread mutex.
 struct OSMutexTestPeer {

@@ -7,12 +7,13 @@
 
 #include "OS.h"
 #include "OSProcessRecord.h"
+#include "OSProcessSymbols.h"
 #include "OSProcessUnique.h"
 
-OS_PROCESS_UNIQUE("_ZN2OS14sStdLibOSMutexE")
+OS_PROCESS_UNIQUE(OS_STDLIB_MUTEX_SYMBOL)
 OS_PROCESS_STORAGE constinit OSMutex OS::sStdLibOSMutex;
 
-OS_PROCESS_UNIQUE("_ZN9OSPrivate8sProcessE")
+OS_PROCESS_UNIQUE(OS_PROCESS_RECORD_SYMBOL)
 OS_PROCESS_STORAGE OSProcessRecord OSPrivate::sProcess = {};
 
 // Whoever links the mutex from a static library links its fork and exit

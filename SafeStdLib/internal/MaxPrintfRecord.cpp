@@ -5,7 +5,8 @@
 
 #include "MaxPrintfRecord.h"
 
-#include "OSProcessUnique.h"
+#include "internal/OSProcessSymbols.h"
+#include "internal/OSProcessUnique.h"
 
-OS_PROCESS_UNIQUE("_ZN17SafeStdLibPrivate16sMaxPrintfRecordE")
+OS_PROCESS_UNIQUE(OS_MAXPRINTF_RECORD_SYMBOL)
 OS_PROCESS_STORAGE MaxPrintfRecord SafeStdLibPrivate::sMaxPrintfRecord = {0, 100000, 0};
