@@ -1,26 +1,41 @@
 // OS.cpp: the standard-library mutex's part in the process's life: fork(),
 // exit() and the end of a thread that holds it.
 //
-// Every copy of the library in the process runs OSJoinTheProcess(). Only the
-// first registers the handlers (OSProcessRecord.h), so there is one set per
-// process, and it belongs to an object that is never unloaded.
+// Every copy of the library in the process runs OSJoinTheProcess(). The
+// first takes charge (OSProcessRecord.h): there is one set of handlers and
+// one thread-end key per process, and the copy that registered them keeps
+// itself loaded, so none of them can outlive its code. Anything that
+// cannot be arranged is given up and said once on standard error; nothing
+// here aborts for want of a resource.
 
 #include "OS.h"
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <link.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
+#if defined(__GLIBC__) && !defined(__UCLIBC__)
+#  include <gnu/libc-version.h>
+#endif
+
+#include "MaxPrintfRecord.h"
 #include "OSMutexProtocol.h"
 #include "OSProcessRecord.h"
 
+extern "C" int __cxa_atexit(void (*func)(void*), void* arg, void* dsoHandle);
+
 namespace {
 
-// How long exit() waits for another thread to let go of the mutex.
+// How long the exit hold waits for another thread to let go of the mutex.
 constexpr int kExitWaitMillis = 500;
+
+// Whether this copy took charge of the process, and so registered what
+// runs at fork, at exit and at each thread's end.
+bool sInCharge = false;
 
 // The forking thread holds the mutex across fork(), so no other thread can
 // be inside the C library on its behalf when the child is made, and the
@@ -28,14 +43,71 @@ constexpr int kExitWaitMillis = 500;
 void LockBeforeFork() OS_NO_THREAD_SAFETY_ANALYSIS { OS::sStdLibOSMutex.Lock(); }
 void UnlockAfterFork() OS_NO_THREAD_SAFETY_ANALYSIS { OS::sStdLibOSMutex.Unlock(); }
 
-// Runs after every exit handler and static destructor registered after
-// start-up, just before the C library flushes and unbuffers its streams,
-// which it does without taking their locks. From here on the exiting thread
-// holds the mutex for good, so no thread that prints through the routines
-// is inside the C library then; the mutex is recursive, so the exiting
-// thread itself keeps full use of them. A holder that does not let go
-// within kExitWaitMillis does not stop the exit.
-void HoldAtExit() OS_NO_THREAD_SAFETY_ANALYSIS {
+// The object that holds this copy: the executable, the shared library or a
+// plugin. Null where the dynamic linker does not know it (a fully static
+// executable).
+struct link_map* ThisCopy() {
+#if defined(__GLIBC__) && !defined(__UCLIBC__)
+  Dl_info info;
+  void* map = nullptr;
+  if (dladdr1(reinterpret_cast<void*>(&ThisCopy), &info, &map, RTLD_DL_LINKMAP) == 0)
+    return nullptr;
+  return static_cast<struct link_map*>(map);
+#else
+  return nullptr;  // musl never unloads a library, and binds every copy alike
+#endif
+}
+
+const char* NameOf(const struct link_map* copy) {
+  return copy != nullptr && copy->l_name != nullptr && copy->l_name[0] != '\0' ? copy->l_name
+                                                                               : "the executable";
+}
+
+bool IsExecutable(const struct link_map* copy) {
+  return copy == nullptr || copy->l_name == nullptr || copy->l_name[0] == '\0';
+}
+
+// A handle on this copy's object for dlsym(), which searches its scope the
+// way the dynamic linker searched it for the copy's own references. Null
+// where there is none.
+void* OpenThisCopy(const struct link_map* copy) {
+  if (copy == nullptr) return nullptr;
+  return dlopen(IsExecutable(copy) ? nullptr : copy->l_name, RTLD_LAZY | RTLD_NOLOAD);
+}
+
+// Makes sure that this copy is never unloaded, so that the handlers and the
+// key destructor it registers stay valid for the life of the process. The
+// executable and a fully static program never are.
+bool KeepLoaded(const struct link_map* copy) {
+  if (IsExecutable(copy)) return true;
+  return dlopen(copy->l_name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+}
+
+// glibc before 2.41 flushes and unbuffers its streams at exit without
+// taking their locks, so a print that another thread is making then could
+// be torn or written twice. From 2.41 it takes each stream's lock while it
+// flushes, and the printers hold the stream for the whole print, so exit
+// already waits for a print that has begun. musl takes the locks too.
+bool ExitFlushTakesStreamLocks() {
+#if defined(__GLIBC__) && !defined(__UCLIBC__)
+  unsigned major = 0, minor = 0;
+  return sscanf(gnu_get_libc_version(), "%u.%u", &major, &minor) == 2 &&
+         (major > 2 || (major == 2 && minor >= 41));
+#elif defined(__linux__) && !defined(__UCLIBC__)
+  return true;
+#else
+  return false;
+#endif
+}
+
+// Runs after every exit handler and every destructor, the shared
+// libraries' included, just before the C library flushes its streams.
+// From here on the exiting thread holds the mutex for good, so no thread
+// that prints through the routines is inside the C library during the
+// flush; the mutex is recursive, so the exiting thread itself keeps full
+// use of them. A holder that does not let go within kExitWaitMillis does
+// not stop the exit.
+void HoldAtExit(void*) OS_NO_THREAD_SAFETY_ANALYSIS {
   const struct timespec oneMilli = {0, 1000 * 1000};
   for (int waited = 0; waited < kExitWaitMillis; ++waited) {
     if (OS::sStdLibOSMutex.TryLock()) return;
@@ -43,33 +115,71 @@ void HoldAtExit() OS_NO_THREAD_SAFETY_ANALYSIS {
   }
 }
 
-[[noreturn]] void Fail(const char* call, int err) {
-  fprintf(stderr, "OS: %s failed: %s\n", call, strerror(err));
-  abort();
+void Say(const char* what, const struct link_map* copy) {
+  fprintf(stderr, "SafeStdLib: %s %s\n", NameOf(copy), what);
 }
 
-// A copy whose definition of the mutex was hidden from the dynamic linker
-// uses a mutex of its own while another copy's is visible to all. Returns
-// whether it said so.
-bool WarnOfASecondMutex() {
-  void* const visible = dlsym(RTLD_DEFAULT, "_ZN2OS14sStdLibOSMutexE");
-  if (visible == nullptr || visible == &OS::sStdLibOSMutex) return false;
-  Dl_info used;
-  const char* const object =
-      dladdr(&OS::sStdLibOSMutex, &used) != 0 && used.dli_fname != nullptr ? used.dli_fname : "?";
-  fprintf(stderr,
-          "SafeStdLib: %s uses a standard-library mutex of its own, not the process's: its "
-          "copy of the library was linked with OS::sStdLibOSMutex hidden\n",
-          object);
-  return true;
+// The names under which the process-wide definitions are bound, each with
+// the definition this copy's code uses and what a copy without it loses.
+struct ProcessWide {
+  const char* fName;
+  const void* fUsed;
+  const char* fLoss;
+};
+const ProcessWide kProcessWide[] = {
+    {"_ZN2OS14sStdLibOSMutexE", &OS::sStdLibOSMutex,
+     "uses a standard-library mutex of its own, not the process's: its copy of the library was "
+     "linked with OS::sStdLibOSMutex hidden or bound to itself"},
+    {"_ZN9OSPrivate8sProcessE", &OSPrivate::sProcess,
+     "keeps a process record of its own: its copy of the library was linked with the record "
+     "hidden or bound to itself"},
+    {"_ZN17SafeStdLibPrivate16sMaxPrintfRecordE", &SafeStdLibPrivate::sMaxPrintfRecord,
+     "keeps a capped printer's total and limit of its own: its copy of the library was linked "
+     "with them hidden or bound to itself"},
+};
+
+// Asks the dynamic linker for every process-wide definition, which binds
+// the first one it finds for good, before any plugin with a copy of its own
+// can be loaded (one linked with -Bsymbolic would otherwise bind its own).
+// Then checks that this copy uses what the dynamic linker gives it; says
+// what it does not. Returns whether the mutex is the process's.
+bool JoinProcessWide(const struct link_map* copy) {
+  void* const self = OpenThisCopy(copy);
+  bool mutexShared = true;
+  for (const ProcessWide& wide : kProcessWide) {
+    void* const global = dlsym(RTLD_DEFAULT, wide.fName);
+    void* const bound = self != nullptr ? dlsym(self, wide.fName) : nullptr;
+    void* const process = bound != nullptr ? bound : global;
+    if (process == nullptr || process == wide.fUsed) continue;
+    Say(wide.fLoss, copy);
+    if (wide.fUsed == &OS::sStdLibOSMutex) mutexShared = false;
+  }
+  if (self != nullptr) dlclose(self);
+  return mutexShared;
 }
 
-// Makes the process's thread-end key, whose destructor runs in every thread
-// that ends after taking the mutex.
-void MakeThreadEndKey() {
-  const int err = pthread_key_create(&OSPrivate::sProcess.fThreadEndKey, OSReleaseForEndedThread);
-  if (err != 0) Fail("pthread_key_create", err);
-  __atomic_store_n(&OSPrivate::sProcess.fThreadEndReady, 1, __ATOMIC_RELEASE);
+// Makes the process's thread-end key, once; called at a first level
+// through OSProcessRecord::fMakeThreadEndKey, in any copy. A key that the C
+// library refuses (the process has used them all) is tried again at every
+// later first level, a scan of the C library's key table, and the loss is
+// said once.
+bool MakeThreadEndKey() {
+  static bool sSaid = false;
+  OSProcessRecord& process = OSPrivate::sProcess;
+  int state = 0;
+  if (!__atomic_compare_exchange_n(&process.fThreadEndState, &state, 1, false, __ATOMIC_ACQUIRE,
+                                   __ATOMIC_ACQUIRE))
+    return state == 2;
+  const int err = pthread_key_create(&process.fThreadEndKey, OSReleaseForEndedThread);
+  if (err != 0 && !sSaid) {
+    sSaid = true;
+    fprintf(stderr,
+            "SafeStdLib: no thread-specific key (%s): a thread that ends holding the "
+            "standard-library mutex keeps it until a key can be made\n",
+            strerror(err));
+  }
+  __atomic_store_n(&process.fThreadEndState, err == 0 ? 2 : 0, __ATOMIC_RELEASE);
+  return err == 0;
 }
 
 }  // namespace
@@ -78,7 +188,16 @@ void MakeThreadEndKey() {
 // unwinding through a locker (host code built without exceptions) while it
 // holds the mutex would keep it for good, and the C library may give its
 // pthread_t to the next thread, which would then be taken for the holder.
-void OSReleaseForEndedThread(void*) {
+// Clears every copy's link first, so that a level taken in a key destructor
+// that runs after this one arranges the release again, and glibc runs the
+// destructors once more.
+void OSReleaseForEndedThread(void* links) {
+  for (auto* link = static_cast<OSThreadEndLink*>(links); link != nullptr;) {
+    OSThreadEndLink* const next = link->fNext;
+    link->fNext = nullptr;
+    link->fArranged = false;
+    link = next;
+  }
   const UInt32 levels = OSMutexProtocol::ReleaseForEndedThread(OS::sStdLibOSMutex);
   if (levels != 0)
     fprintf(stderr,
@@ -88,15 +207,47 @@ void OSReleaseForEndedThread(void*) {
 }
 
 // Runs before ordinary static constructors, so that a fork made by one of
-// them is already covered, and so that the exit handler is registered
-// before theirs and runs after them.
+// them is already covered.
 __attribute__((constructor(101))) void OSJoinTheProcess() {
+  const struct link_map* const copy = ThisCopy();
   // A copy with a mutex of its own leaves the process's handlers alone;
   // of the others, the first to start takes charge of them.
-  if (WarnOfASecondMutex()) return;
+  if (!JoinProcessWide(copy)) return;
   if (__atomic_exchange_n(&OSPrivate::sProcess.fClaimed, 1, __ATOMIC_ACQ_REL) != 0) return;
+  if (!KeepLoaded(copy)) {
+    Say("cannot be kept loaded: no fork handlers, exit hold or thread-end release", copy);
+    return;
+  }
+  sInCharge = true;
+  __atomic_store_n(&OSPrivate::sProcess.fMakeThreadEndKey, &MakeThreadEndKey, __ATOMIC_RELEASE);
   MakeThreadEndKey();
   const int err = pthread_atfork(LockBeforeFork, UnlockAfterFork, UnlockAfterFork);
-  if (err != 0) Fail("pthread_atfork", err);
-  if (atexit(HoldAtExit) != 0) Fail("atexit", ENOMEM);
+  if (err != 0)
+    Say("cannot register its fork handlers: a child may start with the mutex held", copy);
+}
+
+// Runs in the copy in charge, which is never unloaded, so only while the
+// process exits: from the dynamic linker's finalisation, after the
+// process's own exit handlers. A handler registered here runs once all the
+// destructors have run, the shared libraries' included, so that none of
+// them can wait for a thread that waits for the exit hold.
+__attribute__((destructor(101))) static void OSArrangeExitHold() {
+  if (!sInCharge || ExitFlushTakesStreamLocks()) return;
+  if (__cxa_atexit(HoldAtExit, nullptr, nullptr) != 0)
+    Say("cannot hold the mutex at exit: a print may be torn by the final flush", ThisCopy());
+}
+
+OSMutexContention OS::GetStdLibMutexContention() {
+  OSMutexLocker locker(&sStdLibOSMutex);
+  const OSProcessRecord& process = OSPrivate::sProcess;
+  return OSMutexContention{process.fContendedLocks, process.fWaitNanos, process.fLongestWaitNanos,
+                           process.fKernelWaits};
+}
+
+void OS::SetStdLibMutexTracer(ContentionTracer tracer) {
+  __atomic_store_n(&OSPrivate::sProcess.fTracer, tracer, __ATOMIC_RELEASE);
+}
+
+void OS::SetStdLibMutexStallMillis(UInt32 millis) {
+  __atomic_store_n(&OSPrivate::sProcess.fStallMillis, millis, __ATOMIC_RELAXED);
 }

@@ -13,9 +13,45 @@
 #include "OSHeaders.h"
 #include "OSMutex.h"
 
+// OSMutexContention
+//
+// How the standard-library mutex has been waited for since the process
+// started, by every thread through every copy of the library. Only waits
+// are counted: an acquisition that did not wait changes nothing.
+struct OSMutexContention {
+  UInt64 fContendedLocks;    // acquisitions that had to wait
+  UInt64 fWaitNanos;         // the time they waited, in all
+  UInt64 fLongestWaitNanos;  // the longest single wait
+  UInt64 fKernelWaits;       // waits that went on to sleep in the kernel
+};
+
 class SAFESTDLIB_API OS {
  public:
   OS() = delete;
+
+  // GetStdLibMutexContention()
+  //
+  // A consistent snapshot of the standard-library mutex's contention. Takes
+  // the mutex, so it blocks while another thread holds it; a holder may
+  // call it.
+  static OSMutexContention GetStdLibMutexContention();
+
+  // SetStdLibMutexTracer()
+  //
+  // After each acquisition of the standard-library mutex that had to wait,
+  // the thread that waited calls tracer(message, mutex, waitNanos), holding
+  // the mutex: the tracer must be quick, may call the routines, and must
+  // stay loaded while it is set. Null stops the calls. Never blocks.
+  using ContentionTracer = void (*)(const char* message, const void* mutex, UInt64 waitNanos);
+  static void SetStdLibMutexTracer(ContentionTracer tracer);
+
+  // SetStdLibMutexStallMillis()
+  //
+  // A thread that has waited millis milliseconds for the standard-library
+  // mutex writes one line on standard error, once per stall however many
+  // threads wait: how long, how many threads wait, and the holder's
+  // pthread_t. 0, the default, writes nothing. Never blocks.
+  static void SetStdLibMutexStallMillis(UInt32 millis);
 
   // GetStdLibMutex()
   //
@@ -30,10 +66,12 @@ class SAFESTDLIB_API OS {
   // gives it back in parent and child, so the child starts with the mutex
   // free, or held only by the forking thread at the levels it had.
   //
-  // exit() takes it for good once the exit handlers and static destructors
-  // registered after start-up have run, waiting at most half a second for
-  // another holder, so no thread prints while the C library flushes its
-  // streams; the exiting thread keeps full use of the routines.
+  // Where the C library flushes its streams at exit without their locks
+  // (glibc before 2.41), exit() takes it for good once every exit handler
+  // and destructor has run, the shared libraries' included, waiting at most
+  // half a second for another holder, so that no thread prints while the
+  // streams are flushed; the exiting thread keeps full use of the routines.
+  // A destructor may so wait for a thread that prints.
   //
   // A thread that ends while it holds it (returns, pthread_exit(), or
   // cancelled without unwinding through a locker) has every level released

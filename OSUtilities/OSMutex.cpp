@@ -7,7 +7,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
+#include "OS.h"
 #include "OSMutexProtocol.h"
 #include "OSProcessRecord.h"
 
@@ -20,13 +22,106 @@ void OSMutex::RecursiveLock() { OSMutexProtocol::Lock(*this); }
 void OSMutex::RecursiveUnlock() { OSMutexProtocol::Unlock(*this); }
 Bool16 OSMutex::RecursiveTryLock() { return OSMutexProtocol::TryLock(*this); }
 
+// ---- Waiting for another thread.
+
+namespace {
+
+// A waiter tries at growing intervals, up to kMaxBackoff pauses apart, for
+// kSpinPauses pauses in all (some tens to hundreds of microseconds), and
+// then blocks. Trying seldom leaves the holder's cache line alone, so a
+// holder that calls again at once keeps the mutex for a while at full
+// speed, and the waiter still gets it within a few microseconds; two
+// threads calling without pause get about the throughput of one, in fair
+// shares. Blocking in the end keeps a holder that is stuck in a slow write
+// from costing the waiter a core.
+constexpr int kMaxBackoff = 128;
+constexpr int kSpinPauses = 8192;
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__) || (defined(__arm__) && defined(__ARM_ARCH) && __ARM_ARCH >= 7)
+  __asm__ __volatile__("yield");
+#endif
+}
+
+UInt64 Now(clockid_t clock) {
+  struct timespec now = {0, 0};
+  clock_gettime(clock, &now);
+  return static_cast<UInt64>(now.tv_sec) * 1000000000u + static_cast<UInt64>(now.tv_nsec);
+}
+
+}  // namespace
+
+void OSMutexProtocol::WaitFor(OSMutex& m, pthread_t self, bool (*tryTake)(OSMutex&)) {
+  const bool stdLib = &m == &OS::sStdLibOSMutex;
+  OSProcessRecord& process = OSPrivate::sProcess;
+  const UInt64 start = stdLib ? Now(CLOCK_MONOTONIC) : 0;
+  if (stdLib) __atomic_fetch_add(&process.fWaiters, 1, __ATOMIC_RELAXED);
+  bool blocked = false;
+  int backoff = 1;
+  for (int spent = 0;; spent += backoff) {
+    if (spent >= kSpinPauses) {
+      Block(m, stdLib);
+      blocked = true;
+      break;
+    }
+    for (int i = 0; i < backoff; ++i) CpuRelax();
+    if (tryTake(m)) break;
+    if (backoff < kMaxBackoff) backoff *= 2;
+  }
+  Taken(m, self);
+  if (!stdLib) return;
+  // Holding the mutex now: the figures are the mutex's to guard.
+  __atomic_fetch_sub(&process.fWaiters, 1, __ATOMIC_RELAXED);
+  const UInt64 waited = Now(CLOCK_MONOTONIC) - start;
+  ++process.fContendedLocks;
+  process.fWaitNanos += waited;
+  if (waited > process.fLongestWaitNanos) process.fLongestWaitNanos = waited;
+  if (blocked) ++process.fKernelWaits;
+  __atomic_store_n(&process.fStallReported, pthread_t(), __ATOMIC_RELAXED);
+  if (auto* const tracer = __atomic_load_n(&process.fTracer, __ATOMIC_ACQUIRE))
+    tracer("contended acquisition of the standard-library mutex", &m, waited);
+}
+
+// Blocks in the pthread calls until the calling thread has m's pthread
+// mutex. For the standard-library mutex with a stall threshold, wakes at
+// the threshold to write the stall line, once per holder, and waits on.
+void OSMutexProtocol::Block(OSMutex& m, bool stdLib) {
+  OSProcessRecord& process = OSPrivate::sProcess;
+  const UInt32 stallMillis = stdLib ? __atomic_load_n(&process.fStallMillis, __ATOMIC_RELAXED) : 0;
+  if (stallMillis != 0) {
+    const UInt64 deadline = Now(CLOCK_REALTIME) + UInt64{stallMillis} * 1000000u;
+    const struct timespec at = {static_cast<time_t>(deadline / 1000000000u),
+                                static_cast<long>(deadline % 1000000000u)};
+    const int err = pthread_mutex_timedlock(&m.fMutex, &at);
+    if (err == 0) return;
+    if (err != ETIMEDOUT) Fail("pthread_mutex_timedlock", err);
+    const pthread_t holder = __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED);
+    pthread_t none = pthread_t();
+    if (__atomic_compare_exchange_n(&process.fStallReported, &none, holder, false, __ATOMIC_RELAXED,
+                                    __ATOMIC_RELAXED))
+      fprintf(stderr,
+              "SafeStdLib: waited %u ms for the standard-library mutex; %d thread(s) wait; "
+              "held by thread 0x%lx\n",
+              stallMillis, __atomic_load_n(&process.fWaiters, __ATOMIC_RELAXED),
+              static_cast<unsigned long>(holder));
+  }
+  const int err = pthread_mutex_lock(&m.fMutex);
+  if (err != 0) Fail("pthread_mutex_lock", err);
+}
+
 // ---- Through the pthread calls.
+
+bool OSMutexProtocol::TryTakeByCall(OSMutex& m) {
+  const int err = pthread_mutex_trylock(&m.fMutex);
+  if (err != 0 && err != EBUSY) Fail("pthread_mutex_trylock", err);
+  return err == 0;
+}
 
 void OSMutexProtocol::LockByCalls(OSMutex& m) {
   if (TryLockByCalls(m)) return;
-  const int err = pthread_mutex_lock(&m.fMutex);
-  if (err != 0) Fail("pthread_mutex_lock", err);
-  Taken(m, pthread_self());
+  WaitFor(m, pthread_self(), TryTakeByCall);
 }
 
 void OSMutexProtocol::UnlockByCalls(OSMutex& m) {
@@ -56,29 +151,6 @@ bool OSMutexProtocol::TryLockByCalls(OSMutex& m) {
 
 #if OS_MUTEX_FAST_PATH
 
-namespace {
-
-// A waiter looks at the lock word at growing intervals, up to kMaxBackoff
-// pauses apart, for kSpinPauses pauses in all (some tens to hundreds of
-// microseconds), and then blocks. Looking seldom leaves the holder's cache
-// line alone, so a holder that calls again at once keeps the mutex for a
-// while at full speed, and the waiter still gets it within a few
-// microseconds; two threads calling without pause get about the throughput
-// of one, in fair shares. Blocking in the end keeps a holder that is stuck
-// in a slow write from costing the waiter a core.
-constexpr int kMaxBackoff = 128;
-constexpr int kSpinPauses = 8192;
-
-inline void CpuRelax() {
-#  if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#  elif defined(__aarch64__)
-  __asm__ __volatile__("yield");
-#  endif
-}
-
-}  // namespace
-
 int OSGlibc::sDrivenKind = -1;
 uintptr_t OSGlibc::sThreadPointerOffset = 0;
 
@@ -88,15 +160,9 @@ void OSMutexProtocol::LockTakenWord(OSMutex& m) {
     ++m.fHolderCount;
     return;
   }
-  int backoff = 1;
-  for (int spent = 0; spent < kSpinPauses; spent += backoff) {
-    for (int i = 0; i < backoff; ++i) CpuRelax();
-    if (OSGlibc::IsFree(m.fMutex) && OSGlibc::TryAcquire(m.fMutex)) return Taken(m, self);
-    if (backoff < kMaxBackoff) backoff *= 2;
-  }
-  const int err = pthread_mutex_lock(&m.fMutex);
-  if (err != 0) Fail("pthread_mutex_lock", err);
-  Taken(m, self);
+  WaitFor(m, self, [](OSMutex& mutex) {
+    return OSGlibc::IsFree(mutex.fMutex) && OSGlibc::TryAcquire(mutex.fMutex);
+  });
 }
 
 void OSMutexProtocol::WakeWaiter(int& word, int lockWord) {
@@ -114,13 +180,8 @@ void OSMutexProtocol::ChoosePath() {
 #  else
   pthread_mutex_t scratch = PTHREAD_MUTEX_INITIALIZER;
 #  endif
-  if (!OSGlibc::ProtocolMatches(scratch)) return;
-  // A stream that only discards what it is given; its lock is the one every
-  // stream has.
-  FILE* const stream = fopencookie(nullptr, "w", cookie_io_functions_t{});
-  const bool streamMatches = OSGlibc::StreamProtocolMatches(stream);
-  if (stream != nullptr) fclose(stream);
-  if (streamMatches) __atomic_store_n(&OSGlibc::sDrivenKind, 0, __ATOMIC_RELAXED);
+  if (OSGlibc::ProtocolMatches(scratch))
+    __atomic_store_n(&OSGlibc::sDrivenKind, 0, __ATOMIC_RELAXED);
 }
 
 #else
@@ -133,8 +194,8 @@ __attribute__((constructor(101))) static void OSChooseLockPath() { OSMutexProtoc
 
 // ---- A thread that ends holding the mutex.
 
-__thread bool OSMutexProtocol::sThreadEndArranged __attribute__((tls_model("initial-exec"))) =
-    false;
+__thread OSThreadEndLink OSMutexProtocol::sThreadEnd
+    __attribute__((tls_model("initial-exec"))) = {false, nullptr};
 
 void OSMutexProtocol::ArrangeThreadEnd() {
 #if OS_MUTEX_FAST_PATH && OS_GLIBC_THREAD_POINTER
@@ -145,12 +206,17 @@ void OSMutexProtocol::ArrangeThreadEnd() {
       OSGlibc::CurrentThread() != pthread_self())
     Fail("thread pointer check", EINVAL);
 #endif
-  // Before the process's key is made (static constructors that run before
-  // the library's), or when the C library has no room for the value, the
-  // thread tries again at its next first level.
-  if (!__atomic_load_n(&OSPrivate::sProcess.fThreadEndReady, __ATOMIC_ACQUIRE)) return;
-  if (pthread_setspecific(OSPrivate::sProcess.fThreadEndKey, &sThreadEndArranged) != 0) return;
-  sThreadEndArranged = true;
+  // Before a copy has taken charge (static constructors that run before
+  // the library's), while the C library has no key or no room for the
+  // value, the thread tries again at a later first level.
+  OSProcessRecord& process = OSPrivate::sProcess;
+  if (__atomic_load_n(&process.fThreadEndState, __ATOMIC_ACQUIRE) != 2) {
+    bool (*const make)() = __atomic_load_n(&process.fMakeThreadEndKey, __ATOMIC_ACQUIRE);
+    if (make == nullptr || !make()) return;
+  }
+  sThreadEnd.fNext = static_cast<OSThreadEndLink*>(pthread_getspecific(process.fThreadEndKey));
+  if (pthread_setspecific(process.fThreadEndKey, &sThreadEnd) != 0) return;
+  sThreadEnd.fArranged = true;
 }
 
 UInt32 OSMutexProtocol::ReleaseForEndedThread(OSMutex& m) {

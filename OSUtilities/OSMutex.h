@@ -94,7 +94,9 @@ class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
 // Holds one level of an OSMutex for the life of the object: locks in the
 // constructor, unlocks in the destructor, on every way out of the scope,
 // thread-cancellation unwinding included. A null mutex is never locked.
-class OS_NODISCARD OS_SCOPED_CAPABILITY OSMutexLocker {
+// clang before 12 takes a standard attribute in a class head only after the
+// GNU-style ones.
+class OS_SCOPED_CAPABILITY OS_NODISCARD OSMutexLocker {
  public:
   explicit OSMutexLocker(OSMutex* inMutexP) OS_ACQUIRE(inMutexP) : fMutex(inMutexP) {
     if (fMutex != nullptr) fMutex->Lock();

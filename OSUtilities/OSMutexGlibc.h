@@ -64,13 +64,25 @@ inline bool IsDriven(const pthread_mutex_t& m) {
 
 // ---- The calling thread's pthread_t, without a call.
 
-#if (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__)) && \
-    defined(__has_builtin)
-#  if __has_builtin(__builtin_thread_pointer)
-#    define OS_GLIBC_THREAD_POINTER 1
+// The thread pointer, read with one instruction. Inline assembly rather
+// than __builtin_thread_pointer(), which g++ before 11 and clang before 12
+// reject or miscompile on these targets although __has_builtin reports it.
+#if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__)
+#  define OS_GLIBC_THREAD_POINTER 1
+inline uintptr_t ThreadPointer() {
+  uintptr_t pointer;
+#  if defined(__x86_64__)
+  __asm__("movq %%fs:0, %0" : "=r"(pointer));
+#  elif defined(__i386__)
+  __asm__("movl %%gs:0, %0" : "=r"(pointer));
+#  elif defined(__aarch64__)
+  __asm__("mrs %0, tpidr_el0" : "=r"(pointer));
+#  else
+  __asm__("mrc p15, 0, %0, c13, c0, 3" : "=r"(pointer));
 #  endif
-#endif
-#ifndef OS_GLIBC_THREAD_POINTER
+  return pointer;
+}
+#else
 #  define OS_GLIBC_THREAD_POINTER 0
 #endif
 
@@ -85,17 +97,16 @@ extern uintptr_t sThreadPointerOffset __attribute__((visibility("hidden")));
 inline pthread_t CurrentThread() {
 #if OS_GLIBC_THREAD_POINTER
 #  if defined(__x86_64__) || defined(__i386__)
-  return reinterpret_cast<pthread_t>(__builtin_thread_pointer());
+  return static_cast<pthread_t>(ThreadPointer());
 #  else
-  return static_cast<pthread_t>(reinterpret_cast<uintptr_t>(__builtin_thread_pointer()) -
-                                sThreadPointerOffset);
+  return static_cast<pthread_t>(ThreadPointer() - sThreadPointerOffset);
 #  endif
 #else
   return pthread_self();
 #endif
 }
 
-// ---- A lock word: the mutex's, or a stream's (OSStdioGlibc.h).
+// ---- The mutex's lock word.
 
 // Takes a free word; false, and nothing changed, when it is taken.
 inline bool TakeWord(int& word) {
@@ -119,8 +130,7 @@ inline bool WasTakenByCall(const pthread_mutex_t& m) { return m.__data.__owner !
 // Gives the mutex's word back; returns what it held (GiveWord()).
 inline int ReleaseWord(pthread_mutex_t& m) { return GiveWord(m.__data.__lock); }
 
-// Wakes one thread asleep on a lock word, a mutex's or a stream's
-// (OSStdioGlibc.h), as the C library's unlock would. Returns 0, or the errno
+// Wakes one thread asleep on a lock word, as the C library's unlock would. Returns 0, or the errno
 // of a call that cannot fail on a valid address.
 inline int WakeOne(int& word) {
   const int saved = errno;
@@ -151,7 +161,7 @@ inline bool ProtocolMatches(pthread_mutex_t& scratch) {
   if (!ok || pthread_mutex_trylock(&scratch) != 0) return false;
   if (pthread_mutex_unlock(&scratch) != 0 || scratch.__data.__lock != 0) return false;
 #if OS_GLIBC_THREAD_POINTER
-  const uintptr_t pointer = reinterpret_cast<uintptr_t>(__builtin_thread_pointer());
+  const uintptr_t pointer = ThreadPointer();
   const uintptr_t self = static_cast<uintptr_t>(pthread_self());
 #  if defined(__x86_64__) || defined(__i386__)
   if (pointer != self) return false;

@@ -4,8 +4,7 @@
 // (OSMutex.cpp) and the routines that lock it inline (InternalStdLib.cpp)
 // both use OSMutexProtocol, so the two can never disagree. On glibc the
 // uncontended path drives the C library's lock word directly
-// (OSMutexGlibc.h), and so do the printers with a stream's lock
-// (OSStdioGlibc.h); everywhere else, and in builds that define
+// (OSMutexGlibc.h); everywhere else, and in builds that define
 // SAFESTDLIB_PTHREAD_CALLS_ONLY (for tools that watch the pthread calls,
 // such as valgrind's race detectors), every lock and unlock is a pthread
 // call. Copies of the library that lock the one process-wide mutex in
@@ -21,6 +20,7 @@
 #include <stdio.h>
 
 #include "OSMutex.h"
+#include "OSProcessRecord.h"
 
 #define OS_LIKELY(x) __builtin_expect(!!(x), 1)
 #define OS_UNLIKELY(x) __builtin_expect(!!(x), 0)
@@ -30,7 +30,6 @@
     !defined(SAFESTDLIB_PTHREAD_CALLS_ONLY)
 #  define OS_MUTEX_FAST_PATH 1
 #  include "OSMutexGlibc.h"
-#  include "OSStdioGlibc.h"
 #else
 #  define OS_MUTEX_FAST_PATH 0
 #endif
@@ -41,18 +40,6 @@ class OSMutexProtocol {
   static void Lock(OSMutex& m) OS_ACQUIRE(m) OS_NO_THREAD_SAFETY_ANALYSIS;
   static void Unlock(OSMutex& m) OS_RELEASE(m) OS_NO_THREAD_SAFETY_ANALYSIS;
   static bool TryLock(OSMutex& m) OS_TRY_ACQUIRE(true, m) OS_NO_THREAD_SAFETY_ANALYSIS;
-
-  // Lock(), which also tells whether this copy drives the C library's locks
-  // itself (its start-up self-test passed, and m is of the kind it drives).
-  // Only then, and while the caller holds m, may it use TryTakeStream() and
-  // GiveStream().
-  static bool LockDriving(OSMutex& m) OS_ACQUIRE(m) OS_NO_THREAD_SAFETY_ANALYSIS;
-  // ftrylockfile(stream) == 0 for a stream that nobody holds, the caller
-  // included; false, and nothing taken, otherwise.
-  static bool TryTakeStream(FILE* stream);
-  // funlockfile(stream) of the level TryTakeStream() took; every level
-  // taken since must be back. Never blocks.
-  static void GiveStream(FILE* stream);
 
   // Gives up every level that the calling thread, which is ending, still
   // holds; returns how many.
@@ -68,11 +55,16 @@ class OSMutexProtocol {
   static void UnlockByCalls(OSMutex& m);
   static bool TryLockByCalls(OSMutex& m);
   // The fast path's lock, once the lock word was found taken: by the
-  // caller, one level more; by another thread, spins briefly, then blocks
-  // in pthread_mutex_lock().
+  // caller, one level more; by another thread, WaitFor().
   static void LockTakenWord(OSMutex& m);
-  // The fast path's unlock of a lock word, a mutex's or a stream's, that
-  // held other than 1.
+  // Takes m, held by another thread, for self: tries at growing intervals
+  // with tryTake(), then blocks in the pthread calls. Counts the wait for
+  // the standard-library mutex, and reports a stall.
+  static void WaitFor(OSMutex& m, pthread_t self, bool (*tryTake)(OSMutex&));
+  static void Block(OSMutex& m, bool stdLib);
+  // pthread_mutex_trylock() of m's pthread mutex; true when it took it.
+  static bool TryTakeByCall(OSMutex& m);
+  // The fast path's unlock of a lock word that held other than 1.
   static void WakeWaiter(int& word, int lockWord);
 
   static bool HeldBy(const OSMutex& m, pthread_t self) {
@@ -87,16 +79,18 @@ class OSMutexProtocol {
   static void Taken(OSMutex& m, pthread_t self) {
     SetHolder(m, self);
     m.fHolderCount = 1;
-    if (OS_UNLIKELY(!sThreadEndArranged)) ArrangeThreadEnd();
+    if (OS_UNLIKELY(!sThreadEnd.fArranged)) ArrangeThreadEnd();
   }
   // The fast path's unlock of the last level.
   static void Release(OSMutex& m);
 
-  // Whether the calling thread has arranged for the standard-library mutex
-  // to be released if the thread ends while holding it. Read on every first
-  // level, so a plain thread-local flag in the initial-exec model: one
-  // load, no call.
-  static __thread bool sThreadEndArranged __attribute__((tls_model("initial-exec")));
+  // Whether the calling thread has arranged, through this copy, for the
+  // standard-library mutex to be released if the thread ends while holding
+  // it. Read on every first level, so thread-local in the initial-exec
+  // model: one load, no call. Static TLS stays the thread's for its whole
+  // life, so the key's destructor may clear it even after this copy has
+  // been unloaded.
+  static __thread OSThreadEndLink sThreadEnd __attribute__((tls_model("initial-exec")));
   static void ArrangeThreadEnd();
 
 #if defined(SAFESTDLIB_VALGRIND)
@@ -114,29 +108,14 @@ class OSMutexProtocol {
 
 #if OS_MUTEX_FAST_PATH
 
-inline void OSMutexProtocol::Lock(OSMutex& m) { LockDriving(m); }
-
-inline bool OSMutexProtocol::LockDriving(OSMutex& m) {
-  if (OS_UNLIKELY(!OSGlibc::IsDriven(m.fMutex))) {
-    LockByCalls(m);
-    return false;
-  }
+inline void OSMutexProtocol::Lock(OSMutex& m) {
+  if (OS_UNLIKELY(!OSGlibc::IsDriven(m.fMutex))) return LockByCalls(m);
   // A thread that already holds the mutex fails the first try, so the
   // common, uncontended case never looks at the holder.
   if (OS_UNLIKELY(!OSGlibc::TryAcquire(m.fMutex)))
     LockTakenWord(m);
   else
     Taken(m, OSGlibc::CurrentThread());
-  return true;
-}
-
-inline bool OSMutexProtocol::TryTakeStream(FILE* stream) {
-  return OSGlibc::TryTakeStream(stream, OSGlibc::CurrentThread());
-}
-
-inline void OSMutexProtocol::GiveStream(FILE* stream) {
-  const int lockWord = OSGlibc::GiveStream(stream);
-  if (OS_UNLIKELY(lockWord != 1)) WakeWaiter(OSGlibc::LockOf(stream).fWord, lockWord);
 }
 
 inline void OSMutexProtocol::Unlock(OSMutex& m) {
@@ -174,12 +153,6 @@ inline void OSMutexProtocol::Release(OSMutex& m) {
 inline void OSMutexProtocol::Lock(OSMutex& m) { LockByCalls(m); }
 inline void OSMutexProtocol::Unlock(OSMutex& m) { UnlockByCalls(m); }
 inline bool OSMutexProtocol::TryLock(OSMutex& m) { return TryLockByCalls(m); }
-inline bool OSMutexProtocol::LockDriving(OSMutex& m) {
-  LockByCalls(m);
-  return false;
-}
-inline bool OSMutexProtocol::TryTakeStream(FILE* stream) { return ftrylockfile(stream) == 0; }
-inline void OSMutexProtocol::GiveStream(FILE* stream) { funlockfile(stream); }
 
 #endif  // OS_MUTEX_FAST_PATH
 

@@ -34,7 +34,6 @@ class OS_SCOPED_CAPABILITY NoLocker {
   ~NoLocker() OS_RELEASE() {}
 };
 void TakeStdLibMutex() {}
-bool TakeStdLibMutexDriving() { return false; }
 void GiveStdLibMutex() {}
 }  // namespace
 #  define OSInlineLocker NoLocker
@@ -42,11 +41,6 @@ void GiveStdLibMutex() {}
 namespace {
 inline void TakeStdLibMutex() OS_NO_THREAD_SAFETY_ANALYSIS {
   OSMutexProtocol::Lock(OS::sStdLibOSMutex);
-}
-// Also tells whether the stream may be taken without a call
-// (OSMutexProtocol::LockDriving()).
-inline bool TakeStdLibMutexDriving() OS_NO_THREAD_SAFETY_ANALYSIS {
-  return OSMutexProtocol::LockDriving(OS::sStdLibOSMutex);
 }
 inline void GiveStdLibMutex() OS_NO_THREAD_SAFETY_ANALYSIS {
   OSMutexProtocol::Unlock(OS::sStdLibOSMutex);
@@ -108,31 +102,34 @@ __attribute__((always_inline)) static inline int CappedPrint(FILE* out, const ch
 }
 
 using PrintFn = int (*)(FILE*, const char*, va_list);
-// How a print gives back the level of the stream's lock it took: by
-// funlockfile(), or, for a level taken without a call, without one.
-using GiveStreamFn = void (*)(FILE*);
-constexpr GiveStreamFn kByCall = funlockfile;
-constexpr GiveStreamFn kDriven = OSMutexProtocol::GiveStream;
 
 // Gives back what a print holds: one level of the stream's lock, then one
 // of the mutex. Also the cleanup for a print that is cancelled or exits
 // inside the C library.
-template <GiveStreamFn giveStream>
 static void GivePrintLevels(void* file) {
-  giveStream(static_cast<FILE*>(file));
+  funlockfile(static_cast<FILE*>(file));
   GiveStdLibMutex();
 }
 
 // Runs print(file, fmt, args) for a caller that has taken one level of the
 // mutex and then one of file's lock, and gives both back.
-template <PrintFn print, GiveStreamFn giveStream = kByCall>
+//
+// glibc runs the cleanup buffer pushed here once a cancellation or
+// pthread_exit() has unwound the frames deeper than this one, telling by
+// address which buffers a frame leaves behind. Under AddressSanitizer's
+// detect_stack_use_after_return the buffer sits on ASan's fake stack, away
+// from the thread's own, so glibc runs it at the first frame it unwinds,
+// before the C library's cleanups in deeper frames. That order is harmless:
+// the stream's lock counts levels, and this cleanup gives back only this
+// print's own, so every level is still given back exactly once.
+template <PrintFn print>
 __attribute__((always_inline)) static inline int PrintHeld(
     FILE* file, const char* fmt, va_list args) OS_NO_THREAD_SAFETY_ANALYSIS {
   int result;
-  OS_CANCEL_CLEANUP_PUSH(GivePrintLevels<giveStream>, file);
+  OS_CANCEL_CLEANUP_PUSH(GivePrintLevels, file);
   result = print(file, fmt, args);
   OS_CANCEL_CLEANUP_POP();
-  GivePrintLevels<giveStream>(file);
+  GivePrintLevels(file);
   return result;
 }
 
@@ -157,15 +154,10 @@ __attribute__((noinline)) static int PrintAfterWaiting(FILE* file, const char* f
 // mutex cannot let go of it, and waits for the stream holding it. With the
 // stream's lock held here, the C library's own lock on it is a recursive
 // count, so an uncontended print takes no more atomic steps than before.
-// Where this copy drives the C library's locks itself, a stream that nobody
-// holds is taken and given back without a call.
 template <PrintFn print>
 __attribute__((always_inline)) static inline int PrintLocked(FILE* file, const char* fmt,
                                                              va_list args) {
-  if (OS_LIKELY(TakeStdLibMutexDriving())) {
-    if (OS_LIKELY(OSMutexProtocol::TryTakeStream(file)))
-      return PrintHeld<print, kDriven>(file, fmt, args);
-  }
+  TakeStdLibMutex();
   if (OS_LIKELY(ftrylockfile(file) == 0)) return PrintHeld<print>(file, fmt, args);
   if (OS::sStdLibOSMutex.IsHeldByCallerAgain()) {
     flockfile(file);
@@ -184,6 +176,11 @@ int zuvo_maxprintf(const char* fmt, ...) {
   return result;
 }
 
+int zuvo_vmaxprintf(const char* fmt, va_list args) {
+  if (fmt == nullptr) return -1;
+  return PrintLocked<CappedPrint>(stdout, fmt, args);
+}
+
 // ---- Locked formatted output.
 
 int zuvo_printf(const char* fmt, ...) {
@@ -193,6 +190,11 @@ int zuvo_printf(const char* fmt, ...) {
   const int result = PrintLocked<vfprintf>(stdout, fmt, args);
   va_end(args);
   return result;
+}
+
+int zuvo_vprintf(const char* fmt, va_list args) {
+  if (fmt == nullptr) return -1;
+  return PrintLocked<vfprintf>(stdout, fmt, args);
 }
 
 int zuvo_sprintf(char* buffer, const char* fmt, ...) {
@@ -205,6 +207,12 @@ int zuvo_sprintf(char* buffer, const char* fmt, ...) {
   return result;
 }
 
+int zuvo_vsprintf(char* buffer, const char* fmt, va_list args) {
+  if (buffer == nullptr) return -1;
+  OSInlineLocker locker(OS::GetStdLibMutex());
+  return vsprintf(buffer, fmt, args);
+}
+
 int zuvo_fprintf(FILE* file, const char* fmt, ...) {
   if (file == nullptr) return -1;
   va_list args;
@@ -212,6 +220,11 @@ int zuvo_fprintf(FILE* file, const char* fmt, ...) {
   const int result = PrintLocked<vfprintf>(file, fmt, args);
   va_end(args);
   return result;
+}
+
+int zuvo_vfprintf(FILE* file, const char* fmt, va_list args) {
+  if (file == nullptr) return -1;
+  return PrintLocked<vfprintf>(file, fmt, args);
 }
 
 int zuvo_snprintf(char* str, size_t size, const char* fmt, ...) {
@@ -222,6 +235,12 @@ int zuvo_snprintf(char* str, size_t size, const char* fmt, ...) {
   const int result = vsnprintf(str, size, fmt, args);
   va_end(args);
   return result;
+}
+
+int zuvo_vsnprintf(char* str, size_t size, const char* fmt, va_list args) {
+  if (str == nullptr) return -1;
+  OSInlineLocker locker(OS::GetStdLibMutex());
+  return vsnprintf(str, size, fmt, args);
 }
 
 // ---- Locked time and error text.

@@ -25,7 +25,9 @@
  *
  * Not async-signal-safe: a signal handler must not call these routines (it
  * deadlocks if it interrupts its own thread inside one, or between taking
- * the mutex and recording itself as holder).
+ * the mutex and recording itself as holder). Not async-cancel-safe: a
+ * thread must not be cancelled with PTHREAD_CANCEL_ASYNCHRONOUS while it is
+ * inside one.
  *
  * The ten C-linkage routines are valid C99; the three routines of the capped
  * console printer are C++ (their symbols are mangled).
@@ -33,6 +35,7 @@
 #ifndef SafeStdLib_H
 #define SafeStdLib_H
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <time.h>
@@ -73,6 +76,31 @@ SAFESTDLIB_API int zuvo_fprintf(FILE* file, const char* fmt, ...) SAFESTDLIB_PRI
  * not measure the text. */
 SAFESTDLIB_API int zuvo_snprintf(char* str, size_t size, const char* fmt, ...)
     SAFESTDLIB_PRINTF_FORMAT(3, 4);
+
+/* The v-forms, for a host's own variadic functions (a logging function
+ * that adds a timestamp, say): each takes the arguments as a va_list, which
+ * it consumes as vprintf does, and otherwise behaves exactly as its twin
+ * above: the same null guard and result, the same locks in the same order,
+ * the same cancellation. Mark the host's function
+ * __attribute__((format(printf, n, m))) so that -Wformat checks its
+ * callers. */
+
+/* zuvo_vprintf: zuvo_printf with a va_list. -1 if fmt is null. */
+SAFESTDLIB_API int zuvo_vprintf(const char* fmt, va_list args) SAFESTDLIB_PRINTF_FORMAT(1, 0);
+
+/* zuvo_vsprintf: zuvo_sprintf with a va_list, without a bound. -1 if buffer
+ * is null. */
+SAFESTDLIB_API int zuvo_vsprintf(char* buffer, const char* fmt, va_list args)
+    SAFESTDLIB_PRINTF_FORMAT(2, 0);
+
+/* zuvo_vfprintf: zuvo_fprintf with a va_list. -1 if file is null. */
+SAFESTDLIB_API int zuvo_vfprintf(FILE* file, const char* fmt, va_list args)
+    SAFESTDLIB_PRINTF_FORMAT(2, 0);
+
+/* zuvo_vsnprintf: zuvo_snprintf with a va_list: at most size bytes with the
+ * terminator; the length of the whole text; -1 if str is null. */
+SAFESTDLIB_API int zuvo_vsnprintf(char* str, size_t size, const char* fmt, va_list args)
+    SAFESTDLIB_PRINTF_FORMAT(3, 0);
 
 /* ---- Locked time and error text. */
 
@@ -134,6 +162,10 @@ SAFESTDLIB_API void zuvo_setmaxprintfcharsinK(UInt32 newMaxCharsInK);
 // characters, EOVERFLOW) counts as passing the limit. Every copy of the
 // library in the process shares one total and one limit.
 SAFESTDLIB_API int zuvo_maxprintf(const char* fmt, ...) SAFESTDLIB_PRINTF_FORMAT(1, 2);
+
+// zuvo_vmaxprintf: zuvo_maxprintf with a va_list, which it consumes as
+// vprintf does; counts into the same total against the same limit.
+SAFESTDLIB_API int zuvo_vmaxprintf(const char* fmt, va_list args) SAFESTDLIB_PRINTF_FORMAT(1, 0);
 
 #endif /* __cplusplus */
 

@@ -1,5 +1,9 @@
-// safestdlib-contention [--rounds N] [--millis M]: throughput and fairness
-// of zuvo_snprintf with one and with two threads calling it without pause.
+// safestdlib-contention [--rounds N] [--millis M] [--log-lines] [--pthread]:
+// throughput and fairness of zuvo_snprintf with one and with two threads
+// calling it without pause. --log-lines makes each call a log line instead:
+// zuvo_localtime, zuvo_strftime and zuvo_maxprintf to standard output, sent
+// to /dev/null. --pthread makes the same C library calls under a plain
+// pthread mutex instead of through the library, for comparison.
 //
 // Rounds alternate one thread and two threads, M milliseconds each, so that
 // both see the same machine. Prints each round and the medians: the total
@@ -7,9 +11,12 @@
 // for one global lock), and the slower thread's calls as a share of the
 // faster one's.
 
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -20,6 +27,40 @@
 #include "SafeStdLib.h"
 
 namespace {
+
+bool sLogLines = false;
+bool sPlainMutex = false;
+pthread_mutex_t sPlain = PTHREAD_MUTEX_INITIALIZER;
+
+void Call(char (&text)[64], long n, int t) {
+  if (!sLogLines) {
+    if (!sPlainMutex) {
+      zuvo_snprintf(text, sizeof text, "request %ld from %d", n, t);
+      return;
+    }
+    pthread_mutex_lock(&sPlain);
+    snprintf(text, sizeof text, "request %ld from %d", n, t);
+    pthread_mutex_unlock(&sPlain);
+    return;
+  }
+  const time_t now = static_cast<time_t>(n);
+  struct tm brokenDown;
+  if (!sPlainMutex) {
+    zuvo_localtime(&now, &brokenDown);
+    zuvo_strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &brokenDown);
+    zuvo_maxprintf("%s worker %d request %ld\n", text, t, n);
+    return;
+  }
+  pthread_mutex_lock(&sPlain);
+  brokenDown = *localtime(&now);
+  pthread_mutex_unlock(&sPlain);
+  pthread_mutex_lock(&sPlain);
+  strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &brokenDown);
+  pthread_mutex_unlock(&sPlain);
+  pthread_mutex_lock(&sPlain);
+  printf("%s worker %d request %ld\n", text, t, n);
+  pthread_mutex_unlock(&sPlain);
+}
 
 // Calls zuvo_snprintf on `threads` threads for `millis` ms; returns each
 // thread's count.
@@ -37,7 +78,7 @@ std::vector<long> Round(int threads, int millis) {
       while (!go.load(std::memory_order_acquire)) {
       }
       while (!stop.load(std::memory_order_relaxed)) {
-        zuvo_snprintf(text, sizeof text, "request %ld from %d", n, t);
+        Call(text, n, t);
         ++n;
       }
       counts[static_cast<size_t>(t)] = n;
@@ -62,17 +103,27 @@ double Median(std::vector<double> values) {
 int main(int argc, char** argv) {
   int rounds = 7;
   int millis = 300;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (strcmp(argv[i], "--rounds") == 0) rounds = atoi(argv[i + 1]);
-    if (strcmp(argv[i], "--millis") == 0) millis = atoi(argv[i + 1]);
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--log-lines") == 0) sLogLines = true;
+    if (strcmp(argv[i], "--pthread") == 0) sPlainMutex = true;
+    if (i + 1 == argc) break;
+    if (strcmp(argv[i], "--rounds") == 0) rounds = atoi(argv[++i]);
+    if (strcmp(argv[i], "--millis") == 0) millis = atoi(argv[++i]);
   }
+  // The log lines' own output goes nowhere; the table goes to the
+  // original standard output.
+  FILE* const table = fdopen(dup(STDOUT_FILENO), "w");
+  if (sLogLines && (table == nullptr || freopen("/dev/null", "w", stdout) == nullptr)) return 1;
+  zuvo_setmaxprintfcharsinK(0xFFFFFFFFu);
   if (rounds < 1 || millis < 1) {
     fprintf(stderr, "usage: safestdlib-contention [--rounds N] [--millis M]\n");
     return 2;
   }
   std::vector<double> throughput;
   std::vector<double> fairness;
-  printf("round  1 thread (calls/s)  2 threads (calls/s)  share of 1 thread  slower/faster\n");
+  FILE* const out = sLogLines ? table : stdout;
+  fprintf(out,
+          "round  1 thread (calls/s)  2 threads (calls/s)  share of 1 thread  slower/faster\n");
   for (int r = 0; r < rounds; ++r) {
     const double one = static_cast<double>(Round(1, millis)[0]) * 1000.0 / millis;
     const std::vector<long> two = Round(2, millis);
@@ -82,9 +133,9 @@ int main(int argc, char** argv) {
                         static_cast<double>(std::max<long>(1, std::max(two[0], two[1])));
     throughput.push_back(share);
     fairness.push_back(fair);
-    printf("%5d  %18.0f  %19.0f  %17.2f  %13.2f\n", r + 1, one, total, share, fair);
+    fprintf(out, "%5d  %18.0f  %19.0f  %17.2f  %13.2f\n", r + 1, one, total, share, fair);
   }
-  printf("median: 2-thread throughput %.2f of 1 thread, slower thread %.2f of faster\n",
-         Median(throughput), Median(fairness));
+  fprintf(out, "median: 2-thread throughput %.2f of 1 thread, slower thread %.2f of faster\n",
+          Median(throughput), Median(fairness));
   return 0;
 }

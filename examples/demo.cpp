@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "OS.h"
 #include "SafeStdLib.h"
 
 namespace {
@@ -135,5 +136,11 @@ int main(int argc, char** argv) {
       "  characters counted  %llu\n",
       options.threads, zuvo_getmaxprintfcharsinK(), totals.attempted.load(), totals.printed.load(),
       totals.refused.load(), totals.characters.load());
+  const OSMutexContention contention = OS::GetStdLibMutexContention();
+  zuvo_printf("  lock waits          %llu (%llu asleep), %.3f ms in all, longest %.3f ms\n",
+              static_cast<unsigned long long>(contention.fContendedLocks),
+              static_cast<unsigned long long>(contention.fKernelWaits),
+              static_cast<double>(contention.fWaitNanos) / 1e6,
+              static_cast<double>(contention.fLongestWaitNanos) / 1e6);
   return 0;
 }

@@ -4,6 +4,7 @@
 #define _POSIX_C_SOURCE 200809L
 
 #include <errno.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -23,6 +24,50 @@ static void check(int ok, const char* what) {
 }
 
 #define CHECK(cond) check((cond) != 0, #cond)
+
+/* A host's own variadic functions, as a logging function would be, each
+ * forwarding its arguments to a v-form. */
+#if defined(__GNUC__)
+#  define HOST_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#else
+#  define HOST_FORMAT(f, a)
+#endif
+static int HostPrint(const char* fmt, ...) HOST_FORMAT(1, 2);
+static int HostPrint(const char* fmt, ...) {
+  va_list args;
+  int result;
+  va_start(args, fmt);
+  result = zuvo_vprintf(fmt, args);
+  va_end(args);
+  return result;
+}
+static int HostWrite(FILE* file, const char* fmt, ...) HOST_FORMAT(2, 3);
+static int HostWrite(FILE* file, const char* fmt, ...) {
+  va_list args;
+  int result;
+  va_start(args, fmt);
+  result = zuvo_vfprintf(file, fmt, args);
+  va_end(args);
+  return result;
+}
+static int HostFormat(char* buffer, const char* fmt, ...) HOST_FORMAT(2, 3);
+static int HostFormat(char* buffer, const char* fmt, ...) {
+  va_list args;
+  int result;
+  va_start(args, fmt);
+  result = zuvo_vsprintf(buffer, fmt, args);
+  va_end(args);
+  return result;
+}
+static int HostFormatN(char* str, size_t size, const char* fmt, ...) HOST_FORMAT(3, 4);
+static int HostFormatN(char* str, size_t size, const char* fmt, ...) {
+  va_list args;
+  int result;
+  va_start(args, fmt);
+  result = zuvo_vsnprintf(str, size, fmt, args);
+  va_end(args);
+  return result;
+}
 
 int main(void) {
   char text[64];
@@ -46,6 +91,16 @@ int main(void) {
   CHECK(zuvo_strerror(ENOENT, text, sizeof text) == text);
   CHECK(strcmp(text, strerror(ENOENT)) == 0);
   CHECK(zuvo_printf(NULL) == -1);
+
+  /* The v-forms give exactly what their twins give, guards included. */
+  CHECK(HostPrint("%s", "") == 0);
+  CHECK(HostWrite(devNull, "%d", 12345) == 5);
+  CHECK(HostWrite(NULL, "%d", 12345) == -1);
+  CHECK(HostFormat(text, "%s-%d", "c", 99) == 4 && strcmp(text, "c-99") == 0);
+  CHECK(HostFormat(NULL, "%s-%d", "c", 99) == -1);
+  CHECK(HostFormatN(text, 3, "%s", "abcdef") == 6 && strcmp(text, "ab") == 0);
+  CHECK(HostFormatN(text, 0, "%s", "abcdef") == 6 && strcmp(text, "ab") == 0);
+  CHECK(HostFormatN(NULL, 0, "%s", "abcdef") == -1);
 
   if (devNull != NULL) fclose(devNull);
   printf("%d passed, %d failed\n", passed, failed);

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
+#include <stdarg.h>
 #include <unistd.h>
 
 #include <string>
@@ -84,6 +85,31 @@ TEST(MaxPrintf, ZeroLimitAllowsOneNonEmptyPrint) {
     CHILD_CHECK(zuvo_maxprintf("r") == -1);
   });
   EXPECT_EQ(out, std::string(5000, 'x') + Notice(0));
+}
+
+// A host's own logging function, forwarding to the v-form.
+__attribute__((format(printf, 1, 2))) int HostLog(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  const int result = zuvo_vmaxprintf(fmt, args);
+  va_end(args);
+  return result;
+}
+
+// The v-form counts into the same total against the same limit, with the
+// same guard, notice and silence, interleaved with the variadic form.
+TEST(MaxPrintf, TheVFormSharesTheTotalTheLimitAndTheNotice) {
+  const std::string out = PrintedByChild([] {
+    zuvo_setmaxprintfcharsinK(1);
+    CHILD_CHECK(HostLog(kNoFormat) == -1);
+    CHILD_CHECK(HostLog("%s", std::string(1000, 'x').c_str()) == 1000);
+    CHILD_CHECK(PrintChars(24) == 24);       // total 1024
+    CHILD_CHECK(HostLog("%c", 'y') == 1);    // total 1025
+    CHILD_CHECK(HostLog("%c", 'z') == -1);   // notice
+    CHILD_CHECK(zuvo_maxprintf("z") == -1);  // silent
+    CHILD_CHECK(HostLog("%c", 'z') == -1);   // silent
+  });
+  EXPECT_EQ(out, std::string(1024, 'x') + "y" + Notice(1));
 }
 
 TEST(MaxPrintf, RaisingTheLimitResumesAndTheNoticeComesAgain) {

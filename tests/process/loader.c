@@ -1,0 +1,141 @@
+/* A host that loads plugins holding copies of the library (dlopen,
+ * RTLD_LOCAL). Built without a copy of its own, and with one (HostCopy.cpp).
+ *   loader share <plugin.so> <plugin.so>  the executable (if it holds a copy)
+ *       sets the output limit to 7K, or else the first plugin does; every
+ *       copy must see it, share one running total and one mutex
+ *   loader unload <plugin.so> [fork]  a thread calls into the plugin, the
+ *       plugin is unloaded, then the thread ends (and the process forks)
+ *   loader keys <plugin.so>  the plugin is loaded once the process has no
+ *       pthread key left, and must work; with one key given back,
+ *       a thread that ends holding the mutex must have it released */
+#include <dlfcn.h>
+#include <pthread.h>
+#include <semaphore.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+/* Defined only where the executable holds a copy (HostCopy.cpp). */
+extern void* HostStdLibMutex(void) __attribute__((weak));
+extern void HostSetLimitInK(unsigned limitInK) __attribute__((weak));
+
+struct Plugin {
+  void* handle;
+  void* (*mutex)(void);
+  unsigned (*limit)(void);
+  void (*setLimit)(unsigned);
+  int (*maxprintf)(const char*);
+  int (*couldLock)(void);
+  void (*lock)(void);
+};
+
+static int failures = 0;
+
+static void Check(int ok, const char* what) {
+  if (ok) return;
+  ++failures;
+  fprintf(stderr, "%s\n", what);
+}
+
+static int Open(const char* name, struct Plugin* p) {
+  p->handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+  if (p->handle == NULL) {
+    fprintf(stderr, "%s\n", dlerror());
+    return 0;
+  }
+  /* POSIX's way to turn dlsym's result into a function pointer. */
+  *(void**)&p->mutex = dlsym(p->handle, "PluginStdLibMutex");
+  *(void**)&p->limit = dlsym(p->handle, "PluginLimitInK");
+  *(void**)&p->setLimit = dlsym(p->handle, "PluginSetLimitInK");
+  *(void**)&p->maxprintf = dlsym(p->handle, "PluginMaxprintf");
+  *(void**)&p->couldLock = dlsym(p->handle, "PluginCouldLock");
+  *(void**)&p->lock = dlsym(p->handle, "PluginLock");
+  return p->mutex && p->limit && p->setLimit && p->maxprintf && p->couldLock && p->lock;
+}
+
+static void* CouldLock(void* plugin) {
+  return ((struct Plugin*)plugin)->couldLock() ? plugin : NULL;
+}
+
+static void* LockAndEnd(void* plugin) {
+  ((struct Plugin*)plugin)->lock();
+  return NULL;
+}
+
+/* Runs body(plugin) in a thread of its own, to its end. */
+static void* InThread(void* (*body)(void*), struct Plugin* plugin) {
+  pthread_t thread;
+  void* result = NULL;
+  if (pthread_create(&thread, NULL, body, plugin) != 0 || pthread_join(thread, &result) != 0)
+    Check(0, "thread failed");
+  return result;
+}
+
+static int Share(struct Plugin* a, struct Plugin* b) {
+  static char text[7 * 1024 + 2];
+  if (HostSetLimitInK)
+    HostSetLimitInK(7);
+  else
+    a->setLimit(7);
+  Check(a->limit() == 7 && b->limit() == 7, "a copy has an output limit of its own");
+  Check(a->mutex() == b->mutex() && (!HostStdLibMutex || HostStdLibMutex() == a->mutex()),
+        "a copy has a mutex of its own");
+  memset(text, 'x', sizeof text - 1);
+  Check(a->maxprintf(text) == (int)sizeof text - 1 && b->maxprintf("y") == -1,
+        "a copy has a running total of its own");
+  return failures == 0 ? 0 : 1;
+}
+
+static sem_t called, unloaded;
+
+static void* CallThenWait(void* plugin) {
+  Check(((struct Plugin*)plugin)->couldLock(), "the mutex is taken");
+  sem_post(&called);
+  sem_wait(&unloaded);
+  return NULL;
+}
+
+static int Unload(struct Plugin* p, int thenFork) {
+  pthread_t thread;
+  int status = -1;
+  sem_init(&called, 0, 0);
+  sem_init(&unloaded, 0, 0);
+  if (pthread_create(&thread, NULL, CallThenWait, p) != 0) return 2;
+  sem_wait(&called);
+  Check(dlclose(p->handle) == 0, "dlclose failed");
+  sem_post(&unloaded);
+  pthread_join(thread, NULL);
+  if (thenFork) {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    Check(child > 0 && waitpid(child, &status, 0) == child && status == 0, "fork failed");
+  }
+  return failures == 0 ? 0 : 1;
+}
+
+static int Keys(const char* name) {
+  pthread_key_t key, first;
+  int made = 0;
+  struct Plugin p;
+  while (pthread_key_create(&key, NULL) == 0)
+    if (made++ == 0) first = key;
+  if (made == 0 || !Open(name, &p)) return 2;
+  p.setLimit(5);
+  Check(p.limit() == 5 && p.maxprintf("x") == 1 && InThread(CouldLock, &p) != NULL,
+        "the plugin does not work without a key");
+  pthread_key_delete(first);
+  InThread(LockAndEnd, &p);
+  Check(InThread(CouldLock, &p) != NULL, "a thread that ended holding the mutex keeps it");
+  return failures == 0 ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+  struct Plugin a, b;
+  if (argc == 4 && strcmp(argv[1], "share") == 0)
+    return Open(argv[2], &a) && Open(argv[3], &b) ? Share(&a, &b) : 2;
+  if ((argc == 3 || argc == 4) && strcmp(argv[1], "unload") == 0)
+    return Open(argv[2], &a) ? Unload(&a, argc == 4) : 2;
+  if (argc == 3 && strcmp(argv[1], "keys") == 0) return Keys(argv[2]);
+  return 2;
+}
