@@ -22,6 +22,11 @@
 #include "OSMutex.h"
 #include "OSProcessRecord.h"
 
+// The slow paths stay out of line, so that the inline fast path saves and
+// restores no registers for them. The pthread-call path is the only path
+// where the fast one is not built, so it is kept apart but not cold.
+#define OS_SLOW_PATH __attribute__((noinline, cold))
+#define OS_OUT_OF_LINE __attribute__((noinline))
 #define OS_LIKELY(x) __builtin_expect(!!(x), 1)
 #define OS_UNLIKELY(x) __builtin_expect(!!(x), 0)
 
@@ -58,12 +63,12 @@ class OSMutexProtocol {
 
  private:
   // Every lock, unlock and try through the pthread calls.
-  static void LockByCalls(OSMutex& m);
-  static void UnlockByCalls(OSMutex& m);
-  static bool TryLockByCalls(OSMutex& m);
+  OS_OUT_OF_LINE static void LockByCalls(OSMutex& m);
+  OS_OUT_OF_LINE static void UnlockByCalls(OSMutex& m);
+  OS_OUT_OF_LINE static bool TryLockByCalls(OSMutex& m);
   // The fast path's lock, once the lock word was found taken: by the
   // caller, one level more; by another thread, WaitFor().
-  static void LockTakenWord(OSMutex& m);
+  OS_SLOW_PATH static void LockTakenWord(OSMutex& m);
   // Takes m, held by another thread, for self: tries at growing intervals
   // with tryTake(), then blocks in the pthread calls. Counts the wait for
   // the standard-library mutex, and reports a stall.
@@ -72,7 +77,7 @@ class OSMutexProtocol {
   // pthread_mutex_trylock() of m's pthread mutex; true when it took it.
   static bool TryTakeByCall(OSMutex& m);
   // The fast path's unlock of a lock word that held other than 1.
-  static void WakeWaiter(int& word, int lockWord);
+  OS_SLOW_PATH static void WakeWaiter(int& word, int lockWord);
 
   static bool HeldBy(const OSMutex& m, pthread_t self) {
     // A relaxed load suffices: only the holder ever stores its own id
@@ -98,7 +103,7 @@ class OSMutexProtocol {
   // life, so the key's destructor may clear it even after this copy has
   // been unloaded.
   static __thread OSThreadEndLink sThreadEnd __attribute__((tls_model("initial-exec")));
-  static void ArrangeThreadEnd();
+  OS_SLOW_PATH static void ArrangeThreadEnd();
 
 #if defined(SAFESTDLIB_VALGRIND)
   // Tells valgrind's race detectors that fHolder is read, atomically, by
