@@ -1,5 +1,6 @@
 # Installs the library, its headers (in include/SafeStdLib), a CMake package
-# (SafeStdLib::SafeStdLib) and a pkg-config module (safestdlib), in two
+# (SafeStdLib::SafeStdLib) and pkg-config modules (safestdlib, and
+# safestdlib-static where the static library is installed), in two
 # components: "runtime" (the shared library and the licence) and
 # "development" (everything a host builds against).
 include(CMakePackageConfigHelpers)
@@ -77,30 +78,62 @@ endif()
 safestdlib_join_paths(SAFESTDLIB_PC_LIBDIR "\${prefix}" "${CMAKE_INSTALL_LIBDIR}")
 safestdlib_join_paths(SAFESTDLIB_PC_INCLUDEDIR "\${prefix}" "${CMAKE_INSTALL_INCLUDEDIR}")
 
-# A static library drags the thread library, the dynamic linker's library
-# and the C++ runtime along, and an executable that holds it offers its
-# process-wide state to plugins (see the library target).
-set(SAFESTDLIB_PC_LIBS_PRIVATE "-pthread")
+# What a host that links the static library needs besides it: the thread
+# library, the dynamic linker's library and the C++ runtime; and an
+# executable that holds it offers its process-wide state to plugins (see the
+# library target).
+set(SAFESTDLIB_PC_STATIC_NEEDS "-pthread")
 foreach(symbol IN LISTS SAFESTDLIB_PROCESS_SYMBOLS)
-  string(APPEND SAFESTDLIB_PC_LIBS_PRIVATE " -Wl,--export-dynamic-symbol=${symbol}")
+  string(APPEND SAFESTDLIB_PC_STATIC_NEEDS " -Wl,--export-dynamic-symbol=${symbol}")
 endforeach()
 foreach(lib IN LISTS CMAKE_DL_LIBS SAFESTDLIB_CXX_RUNTIME)
   if(IS_ABSOLUTE "${lib}" OR lib MATCHES "^-")
-    string(APPEND SAFESTDLIB_PC_LIBS_PRIVATE " ${lib}")
+    string(APPEND SAFESTDLIB_PC_STATIC_NEEDS " ${lib}")
   else()
-    string(APPEND SAFESTDLIB_PC_LIBS_PRIVATE " -l${lib}")
+    string(APPEND SAFESTDLIB_PC_STATIC_NEEDS " -l${lib}")
   endif()
 endforeach()
 
-# Every define in the library's link interface (the shared build's and the
-# valgrind build's) reaches pkg-config hosts too.
-set(defines "$<TARGET_PROPERTY:safestdlib,INTERFACE_COMPILE_DEFINITIONS>")
-set(SAFESTDLIB_PC_DEFINES "$<$<BOOL:${defines}>: -D$<JOIN:${defines}, -D>>")
+# safestdlib_pc_file(<module> <target> <what> <libs> [<libs.private>]):
+# <module>.pc for one build of the library. Every define in that build's
+# link interface (the shared build's and the valgrind build's) reaches
+# pkg-config hosts too.
+function(safestdlib_pc_file module target what libs)
+  set(SAFESTDLIB_PC_MODULE ${module})
+  set(SAFESTDLIB_PC_WHAT "${what}")
+  set(SAFESTDLIB_PC_LIBS "${libs}")
+  if(ARGC GREATER 4)
+    set(SAFESTDLIB_PC_LIBS_PRIVATE "\nLibs.private: ${ARGV4}")
+  else()
+    set(SAFESTDLIB_PC_LIBS_PRIVATE "")
+  endif()
+  set(defines "$<TARGET_PROPERTY:${target},INTERFACE_COMPILE_DEFINITIONS>")
+  set(SAFESTDLIB_PC_DEFINES "$<$<BOOL:${defines}>: -D$<JOIN:${defines}, -D>>")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/safestdlib.pc.in ${PROJECT_BINARY_DIR}/${module}.pc.gen @ONLY)
+  file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/${module}.pc INPUT ${PROJECT_BINARY_DIR}/${module}.pc.gen)
+  install(FILES ${PROJECT_BINARY_DIR}/${module}.pc
+    DESTINATION ${pc_dir}
+    COMPONENT development)
+endfunction()
 
-configure_file(${CMAKE_CURRENT_LIST_DIR}/safestdlib.pc.in
-  ${PROJECT_BINARY_DIR}/safestdlib.pc.gen @ONLY)
-file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/safestdlib.pc
-  INPUT ${PROJECT_BINARY_DIR}/safestdlib.pc.gen)
-install(FILES ${PROJECT_BINARY_DIR}/safestdlib.pc
-  DESTINATION ${pc_dir}
-  COMPONENT development)
+# Two modules, the way C libraries that install both kinds often do:
+#   safestdlib         the library that -lsafestdlib finds: the shared one
+#                      where it is installed, else the static one;
+#   safestdlib-static  the static library, by its file name, wherever one is
+#                      installed (beside a shared one, -lsafestdlib would find
+#                      the shared one).
+# A module for the static library puts everything in Libs, so that a host
+# gets what it needs to link with or without --static: a C host the C++
+# runtime, an executable the export flags. The shared module's Libs.private
+# is what a fully static link (-static, with --static) needs.
+if(BUILD_SHARED_LIBS)
+  safestdlib_pc_file(safestdlib safestdlib "" "-lsafestdlib" "${SAFESTDLIB_PC_STATIC_NEEDS}")
+  set(static_target safestdlib_static)
+else()
+  safestdlib_pc_file(safestdlib safestdlib "" "-lsafestdlib ${SAFESTDLIB_PC_STATIC_NEEDS}")
+  set(static_target safestdlib)
+endif()
+if(TARGET ${static_target})
+  safestdlib_pc_file(safestdlib-static ${static_target} " (static library)"
+    "-l:$<TARGET_FILE_NAME:${static_target}> ${SAFESTDLIB_PC_STATIC_NEEDS}")
+endif()

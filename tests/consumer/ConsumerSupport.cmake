@@ -46,7 +46,8 @@ endif()
 #   library, sharing one mutex;
 # - a C-only project with find_package;
 # - the same hosts, server and plugins with pkg-config and nothing but the
-#   compiler.
+#   compiler: with plain `pkg-config --libs safestdlib`, with --static, and
+#   with safestdlib-static where the static library is installed.
 function(check_consumers prefix libdir work)
   set(cxx_expected "cxx host 100000 ${VERSION}\n")
   set(plugins_expected "x\nReached maximum configured output limit = 0K\n\none mutex\n")
@@ -73,17 +74,45 @@ function(check_consumers prefix libdir work)
     return()
   endif()
   set(ENV{PKG_CONFIG_PATH} ${prefix}/${libdir}/pkgconfig)
-  run(${PKG_CONFIG} --cflags --libs --static safestdlib)
+  # Plain pkg-config gives the shared library where it is installed, else
+  # the static one with everything a C or C++ host needs to link it.
+  if(EXISTS ${prefix}/${libdir}/libsafestdlib.so)
+    set(kind shared)
+  else()
+    set(kind static)
+  endif()
+  pkg_config_hosts(${work}/pkgconfig ${kind} safestdlib)
+  pkg_config_hosts(${work}/pkgconfig-static ${kind} --static safestdlib)
+  # safestdlib-static names the static library, wherever it is installed.
+  if(EXISTS ${prefix}/${libdir}/libsafestdlib.a)
+    pkg_config_hosts(${work}/pkgconfig-archive static safestdlib-static)
+  endif()
+endfunction()
+
+# pkg_config_hosts(<work> static|shared <pkg-config arguments>...): builds,
+# with the compiler and the flags that pkg-config gives and nothing else, a
+# C host, a C++ host, and a server with two plugins, all holding the library
+# of that kind; runs them (check_consumers' expected output).
+function(pkg_config_hosts work kind)
+  run(${PKG_CONFIG} --cflags --libs ${ARGN})
   string(STRIP "${last_output}" flags)
   separate_arguments(flags UNIX_COMMAND "${flags}")
-  run(${CC} ${consumer_dir}/host.c ${flags} -o ${work}/c_host_pkgconfig)
-  expect_output("c host\n" ${work}/c_host_pkgconfig)
-  run(${CXX} ${consumer_dir}/host.cpp ${flags} -o ${work}/cxx_host_pkgconfig)
-  expect_output("${cxx_expected}" ${work}/cxx_host_pkgconfig)
+  file(MAKE_DIRECTORY ${work})
+  run(${CC} ${consumer_dir}/host.c ${flags} -o ${work}/c_host)
+  expect_output("c host\n" ${work}/c_host)
+  run(${CXX} ${consumer_dir}/host.cpp ${flags} -o ${work}/cxx_host)
+  expect_output("${cxx_expected}" ${work}/cxx_host)
   foreach(plugin plugin_a plugin_b)
-    run(${CXX} -shared -fPIC ${consumer_dir}/plugin.cpp ${flags} -o ${work}/${plugin}_pkgconfig.so)
+    run(${CXX} -shared -fPIC ${consumer_dir}/plugin.cpp ${flags} -o ${work}/${plugin}.so)
   endforeach()
-  run(${CXX} ${consumer_dir}/plugin_host.cpp ${flags} -ldl -o ${work}/plugin_host_pkgconfig)
-  expect_output("${plugins_expected}" ${work}/plugin_host_pkgconfig
-                ${work}/plugin_a_pkgconfig.so ${work}/plugin_b_pkgconfig.so)
+  run(${CXX} ${consumer_dir}/plugin_host.cpp ${flags} -ldl -o ${work}/plugin_host)
+  expect_output("${plugins_expected}" ${work}/plugin_host ${work}/plugin_a.so ${work}/plugin_b.so)
+  foreach(host c_host cxx_host plugin_host)
+    run(${OBJDUMP} -p ${work}/${host})
+    if(kind STREQUAL "shared" AND NOT last_output MATCHES "NEEDED +libsafestdlib\\.so")
+      message(FATAL_ERROR "pkg-config ${ARGN}: ${host} does not use the shared library")
+    elseif(kind STREQUAL "static" AND last_output MATCHES "NEEDED +libsafestdlib")
+      message(FATAL_ERROR "pkg-config ${ARGN}: ${host} uses the shared library")
+    endif()
+  endforeach()
 endfunction()

@@ -1,7 +1,9 @@
 # Builds the shared library (with the static one beside it) for /usr, makes
-# the CPack packages, checks the Debian split and metadata, unpacks both
-# .deb files with dpkg-deb -x (the machine's /usr stays untouched), and
-# builds and runs hosts against the unpacked tree (check_consumers).
+# the CPack packages, checks the Debian split, metadata and control files
+# (RunLintian.cmake checks the packages further where lintian is installed),
+# unpacks both .deb files with dpkg-deb -x (the machine's /usr stays
+# untouched), and builds and runs hosts against the unpacked tree
+# (check_consumers).
 #   cmake -DSOURCE_DIR=... -DWORK_DIR=... -DCC=... -DCXX=... -DGENERATOR=...
 #         [-DMAKE_PROGRAM=...] -DVERSION=... -DCPACK=... -P RunPackages.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/ConsumerSupport.cmake)
@@ -63,6 +65,7 @@ foreach(file "\\.h\n" "\\.a\n" "\\.pc\n" "\\.cmake\n" "/libsafestdlib\\.so -> ")
   endif()
 endforeach()
 foreach(file "/include/SafeStdLib/SafeStdLib\\.h\n" "/libsafestdlib\\.a\n" "/pkgconfig/safestdlib\\.pc\n"
+             "/pkgconfig/safestdlib-static\\.pc\n"
              "/cmake/SafeStdLib/SafeStdLibConfig\\.cmake\n" "/SafeStdLibTargets-shared\\.cmake\n"
              "/SafeStdLibTargets-static\\.cmake\n" "/libsafestdlib\\.so -> ")
   if(NOT dev_files MATCHES "${file}")
@@ -71,6 +74,40 @@ foreach(file "/include/SafeStdLib/SafeStdLib\\.h\n" "/libsafestdlib\\.a\n" "/pkg
 endforeach()
 if(dev_files MATCHES "/libsafestdlib\\.so\\.[0-9]")
   message(FATAL_ERROR "libsafestdlib-dev holds the shared library itself:\n${dev_files}")
+endif()
+
+# Each package has its copyright file and Debian changelog; the archive,
+# like a plain install, has neither.
+foreach(package libsafestdlib1 libsafestdlib-dev)
+  if(package STREQUAL "libsafestdlib1")
+    set(files "${runtime_files}")
+  else()
+    set(files "${dev_files}")
+  endif()
+  foreach(file copyright changelog.Debian.gz)
+    if(NOT files MATCHES "/share/doc/${package}/${file}\n")
+      message(FATAL_ERROR "${package} lacks /usr/share/doc/${package}/${file}:\n${files}")
+    endif()
+  endforeach()
+endforeach()
+run(${CMAKE_COMMAND} -E tar tf ${tgz})
+if(last_output MATCHES "/doc/libsafestdlib")
+  message(FATAL_ERROR "the archive holds the Debian packages' files:\n${last_output}")
+endif()
+# The shared library's package tells dpkg how to depend on it (shlibs) and
+# has ldconfig run by a trigger, with no maintainer scripts.
+run(dpkg-deb -I ${runtime_deb})
+set(control "${last_output}")
+if(control MATCHES " (postinst|postrm|preinst|prerm) ")
+  message(FATAL_ERROR "libsafestdlib1 has maintainer scripts:\n${control}")
+endif()
+run(dpkg-deb -I ${runtime_deb} triggers)
+if(NOT last_output STREQUAL "activate-noawait ldconfig\n")
+  message(FATAL_ERROR "libsafestdlib1's triggers: '${last_output}'")
+endif()
+run(dpkg-deb -I ${runtime_deb} shlibs)
+if(NOT last_output STREQUAL "libsafestdlib 1 libsafestdlib1 (>= ${VERSION})\n")
+  message(FATAL_ERROR "libsafestdlib1's shlibs: '${last_output}'")
 endif()
 
 set(root ${WORK_DIR}/root)
