@@ -2,14 +2,20 @@
 // does. Worker threads print timestamped request lines through the capped
 // console printer; the summary goes through the uncapped printer, so it
 // shows even after the output limit has stopped the request log.
+//
+// The workers start together and pause between lines, as a server's
+// threads wait for their next request, so their lines interleave: the log
+// shows many threads printing at once, each line whole.
 
 #include <errno.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,7 +43,7 @@ void PrintUsage(FILE* to) {
   fprintf(to,
           "usage: safestdlib-demo [--threads N] [--lines N] [--limit-k K] [--help]\n"
           "  --threads N   worker threads, 1 to 256 (default 4)\n"
-          "  --lines N     request lines each worker prints (default 1000)\n"
+          "  --lines N     request lines each worker prints, 300 us apart (default 1000)\n"
           "  --limit-k K   output limit of the capped printer, in K of 1024\n"
           "                characters (default: the library's, 100000)\n"
           "  --help        print this and exit\n");
@@ -78,10 +84,17 @@ int ParseOptions(int argc, char** argv, Options* options) {
 }
 
 // One worker: a request line per iteration, every seventh one failed with
-// an error text.
-void Work(unsigned worker, unsigned lines, Totals* totals) {
+// an error text, 300 us between lines. Waits at `start` for the other
+// workers: the barrier wakes them all at once when the last arrives, so
+// none has printed its share before the others have started. Stores the
+// lines it printed in *printed.
+void Work(unsigned worker, unsigned lines, pthread_barrier_t* start, Totals* totals,
+          unsigned long* printed) {
   static const int kErrors[] = {ECONNREFUSED, ETIMEDOUT, ECONNRESET, EPIPE};
+  pthread_barrier_wait(start);
+  unsigned long mine = 0;
   for (unsigned i = 0; i < lines; ++i) {
+    if (i > 0) std::this_thread::sleep_for(std::chrono::microseconds(300));
     const time_t now = time(nullptr);
     struct tm local;
     char stamp[32] = "";
@@ -100,12 +113,14 @@ void Work(unsigned worker, unsigned lines, Totals* totals) {
     }
     ++totals->attempted;
     if (result >= 0) {
+      ++mine;
       ++totals->printed;
       totals->characters += static_cast<unsigned long long>(result);
     } else {
       ++totals->refused;
     }
   }
+  *printed = mine;
 }
 
 }  // namespace
@@ -123,10 +138,14 @@ int main(int argc, char** argv) {
   if (options.setLimit) zuvo_setmaxprintfcharsinK(options.limitInK);
 
   Totals totals;
+  pthread_barrier_t start;
+  pthread_barrier_init(&start, nullptr, options.threads);
+  std::vector<unsigned long> printedBy(options.threads, 0);
   std::vector<std::thread> workers;
   for (unsigned t = 0; t < options.threads; ++t)
-    workers.emplace_back(Work, t, options.lines, &totals);
+    workers.emplace_back(Work, t, options.lines, &start, &totals, &printedBy[t]);
   for (std::thread& worker : workers) worker.join();
+  pthread_barrier_destroy(&start);
 
   zuvo_printf(
       "\nsummary: %u threads, output limit %uK\n"
@@ -142,5 +161,7 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(contention.fKernelWaits),
               static_cast<double>(contention.fWaitNanos) / 1e6,
               static_cast<double>(contention.fLongestWaitNanos) / 1e6);
+  for (unsigned t = 0; t < options.threads; ++t)
+    zuvo_printf("  worker %u printed %lu\n", t, printedBy[t]);
   return 0;
 }
