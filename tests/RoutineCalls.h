@@ -31,7 +31,7 @@ inline const time_t gWhen = 1234567890;
 inline FILE* gDevNull = nullptr;  // set up by the program
 
 inline void CopyText(const char* text) {
-  strncpy(gText, text, sizeof gText);
+  strncpy(gText, text, sizeof gText - 1);
   gText[sizeof gText - 1] = '\0';
 }
 
