@@ -124,10 +124,13 @@ endfunction()
 #                      the shared one).
 # A module for the static library puts everything in Libs, so that a host
 # gets what it needs to link with or without --static: a C host the C++
-# runtime, an executable the export flags. The shared module's Libs.private
-# is what a fully static link (-static, with --static) needs.
+# runtime, an executable the export flags. The shared module's Libs carries
+# the thread library, as the CMake target does (Threads::Threads is part of
+# its interface): before glibc 2.34 a threaded host links libpthread itself.
+# Its Libs.private is what a fully static link (-static, with --static)
+# needs.
 if(BUILD_SHARED_LIBS)
-  safestdlib_pc_file(safestdlib safestdlib "" "-lsafestdlib" "${SAFESTDLIB_PC_STATIC_NEEDS}")
+  safestdlib_pc_file(safestdlib safestdlib "" "-lsafestdlib -pthread" "${SAFESTDLIB_PC_STATIC_NEEDS}")
   set(static_target safestdlib_static)
 else()
   safestdlib_pc_file(safestdlib safestdlib "" "-lsafestdlib ${SAFESTDLIB_PC_STATIC_NEEDS}")

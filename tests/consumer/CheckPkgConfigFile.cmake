@@ -48,11 +48,12 @@ if(NOT pc MATCHES "\nLibs: -L\\\${libdir} -lsafestdlib ${static_needs}"
   message(SEND_ERROR "static build:\n${pc}\n${pc_static}")
 endif()
 
-# Both kinds: safestdlib is the shared library, with only the static
+# Both kinds: safestdlib is the shared library and the thread library (a
+# threaded host before glibc 2.34 links libpthread itself), with the static
 # library's needs private; safestdlib-static names the archive and leaves
 # out the shared build's define.
 pc_file(pc shared -DBUILD_SHARED_LIBS=ON)
-if(NOT pc MATCHES "\nLibs: -L\\\${libdir} -lsafestdlib\nLibs.private: ${static_needs}"
+if(NOT pc MATCHES "\nLibs: -L\\\${libdir} -lsafestdlib -pthread\nLibs.private: ${static_needs}"
    OR NOT pc MATCHES "\nCflags: [^\n]*-DSAFESTDLIB_SHARED\n"
    OR NOT pc_static MATCHES "\nLibs: -L\\\${libdir} -l:libsafestdlib\\.a ${static_needs}"
    OR pc_static MATCHES "SAFESTDLIB_SHARED")
