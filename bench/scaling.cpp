@@ -11,8 +11,9 @@
 // Each point runs M milliseconds (default 300); rounds (default 3) visit
 // every point in turn, so that all see the same machine, and the table
 // gives each point's median. Prints a comment line naming the machine's
-// cores, then one row a point: threads, lock, lines a second. Every thread
-// writes at least one line, so every figure is above zero.
+// cores and its load average, then one row a point: threads, lock, lines a
+// second. Every thread writes at least one line, so every figure is above
+// zero.
 
 #include <pthread.h>
 #include <stdio.h>
@@ -124,6 +125,10 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  // Other programs' load takes the machine from the threads: the table says
+  // how busy it was.
+  double load = -1;
+  getloadavg(&load, 1);
   constexpr int kPoints = static_cast<int>(std::size(kThreads)) * kLockCount;
   std::vector<std::vector<double>> rates(kPoints);
   for (int r = 0; r < rounds; ++r) {
@@ -131,8 +136,10 @@ int main(int argc, char** argv) {
       rates[static_cast<size_t>(p)].push_back(
           Rate(kThreads[p / kLockCount], p % kLockCount, millis));
   }
-  printf("# %u cores; each point the median of %d runs of %d ms\n# threads lock lines/s\n",
-         std::thread::hardware_concurrency(), rounds, millis);
+  printf(
+      "# %u cores, load average %.1f before; each point the median of %d runs of %d ms\n"
+      "# threads lock lines/s\n",
+      std::thread::hardware_concurrency(), load, rounds, millis);
   for (int p = 0; p < kPoints; ++p) {
     std::vector<double>& v = rates[static_cast<size_t>(p)];
     std::sort(v.begin(), v.end());
