@@ -7,9 +7,3 @@ add_library(safestdlib_warnings INTERFACE)
 target_compile_options(safestdlib_warnings INTERFACE
   -Wall -Wextra -Wpedantic
   $<$<CXX_COMPILER_ID:Clang>:-Wthread-safety>)
-# CMake before 3.24 ignores CMAKE_COMPILE_WARNING_AS_ERROR; there the
-# project's own targets take it as -Werror, so a build that asks for it
-# fails on a warning on every CMake the library supports.
-if(CMAKE_VERSION VERSION_LESS 3.24 AND CMAKE_COMPILE_WARNING_AS_ERROR)
-  target_compile_options(safestdlib_warnings INTERFACE -Werror)
-endif()
