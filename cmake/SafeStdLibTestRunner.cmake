@@ -11,3 +11,24 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${SAFESTDLIB_QEMU_I386})
   endif()
 endif()
+
+# safestdlib_expect_test(<name> COMMAND <program> <arg>...
+#                        [STDOUT <regex>] [STDERR <regex>] [ROUNDS])
+# A test that runs a real program through tests/Expect.cmake: it must exit
+# 0 within 30 s (a hang is killed and fails), its standard output must
+# match STDOUT, and its standard error must be empty unless STDERR gives a
+# regex for it. Unlike a test property's regex, a crash or a failing exit
+# status after the expected output still fails.
+function(safestdlib_expect_test name)
+  cmake_parse_arguments(arg "ROUNDS" "STDOUT;STDERR" "COMMAND" ${ARGN})
+  list(JOIN arg_COMMAND "|" command)
+  string(REPLACE ";" "|" emulator "${CMAKE_CROSSCOMPILING_EMULATOR}")
+  set(expect "-DCOMMAND=${command}" "-DEMULATOR=${emulator}" -DROUNDS=${arg_ROUNDS})
+  foreach(stream STDOUT STDERR)
+    if(DEFINED arg_${stream})
+      list(APPEND expect "-D${stream}=${arg_${stream}}")
+    endif()
+  endforeach()
+  add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} ${expect} -P ${PROJECT_SOURCE_DIR}/tests/Expect.cmake)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 60)
+endfunction()

@@ -1,5 +1,6 @@
 // A plugin that holds a copy of the library (linked statically) and
-// reports what its copy sees. Loaded by plugin_host with RTLD_LOCAL.
+// reports what its copy sees. Loaded with RTLD_LOCAL by plugin_host and by
+// the process tests' loader.
 #include <SafeStdLib/OS.h>
 #include <SafeStdLib/SafeStdLib.h>
 
@@ -19,3 +20,7 @@ PLUGIN_API int PluginCouldLock() OS_NO_THREAD_SAFETY_ANALYSIS {
   OS::GetStdLibMutex()->Unlock();
   return 1;
 }
+
+// Takes one level of the mutex and keeps it, as a thread that ends holding
+// it does.
+PLUGIN_API void PluginLock() OS_NO_THREAD_SAFETY_ANALYSIS { OS::GetStdLibMutex()->Lock(); }

@@ -2,7 +2,9 @@
  * RTLD_LOCAL). Built without a copy of its own, and with one (HostCopy.cpp).
  *   loader share <plugin.so> <plugin.so>  the executable (if it holds a copy)
  *       sets the output limit to 7K, or else the first plugin does; every
- *       copy must see it, share one running total and one mutex
+ *       copy must see it, share one running total and one mutex. Unloading
+ *       the plugins leaves the mutex free, and where the executable holds
+ *       no copy, the first plugin, in charge of the process, stays loaded
  *   loader unload <plugin.so> [fork]  a thread calls into the plugin, the
  *       plugin is unloaded, then the thread ends (and the process forks)
  *   loader keys <plugin.so>  the plugin is loaded once the process has no
@@ -72,7 +74,7 @@ static void* InThread(void* (*body)(void*), struct Plugin* plugin) {
   return result;
 }
 
-static int Share(struct Plugin* a, struct Plugin* b) {
+static int Share(struct Plugin* a, struct Plugin* b, const char* nameOfA) {
   static char text[7 * 1024 + 2];
   if (HostSetLimitInK)
     HostSetLimitInK(7);
@@ -84,6 +86,13 @@ static int Share(struct Plugin* a, struct Plugin* b) {
   memset(text, 'x', sizeof text - 1);
   Check(a->maxprintf(text) == (int)sizeof text - 1 && b->maxprintf("y") == -1,
         "a copy has a running total of its own");
+  Check(dlclose(b->handle) == 0 && InThread(CouldLock, a) != NULL,
+        "unloading a plugin left the mutex taken");
+  if (!HostStdLibMutex) {
+    Check(dlclose(a->handle) == 0 && dlopen(nameOfA, RTLD_NOW | RTLD_NOLOAD) != NULL,
+          "the plugin in charge of the process was unloaded");
+    Check(InThread(CouldLock, a) != NULL, "unloading the plugin in charge left the mutex taken");
+  }
   return failures == 0 ? 0 : 1;
 }
 
@@ -133,7 +142,7 @@ static int Keys(const char* name) {
 int main(int argc, char** argv) {
   struct Plugin a, b;
   if (argc == 4 && strcmp(argv[1], "share") == 0)
-    return Open(argv[2], &a) && Open(argv[3], &b) ? Share(&a, &b) : 2;
+    return Open(argv[2], &a) && Open(argv[3], &b) ? Share(&a, &b, argv[2]) : 2;
   if ((argc == 3 || argc == 4) && strcmp(argv[1], "unload") == 0)
     return Open(argv[2], &a) ? Unload(&a, argc == 4) : 2;
   if (argc == 3 && strcmp(argv[1], "keys") == 0) return Keys(argv[2]);

@@ -1,5 +1,6 @@
-# Runs one test program and checks how it ended and what it printed. A
-# program still running after 30 s is killed, so a hang fails the test.
+# Runs one test program and checks how it ended and what it printed, for
+# safestdlib_expect_test(). A program still running after 30 s is killed,
+# so a hang fails the test.
 #   cmake -DCOMMAND=<program>|<arg>... [-DEMULATOR=<words>|...]
 #         [-DSTDOUT=<regex>] [-DSTDERR=<regex>] [-DROUNDS=ON] -P Expect.cmake
 # It must exit 0. In the regexes \n stands for a line end; standard error
