@@ -2,13 +2,15 @@
 # of options, or the table names one that no longer exists.
 #   cmake -DSOURCE_DIR=... -P CheckOptionsDocumented.cmake
 cmake_policy(SET CMP0057 NEW)  # if(IN_LIST)
-file(GLOB_RECURSE lists ${SOURCE_DIR}/CMakeLists.txt ${SOURCE_DIR}/cmake/*.cmake
-     ${SOURCE_DIR}/tests/*.cmake)
+# The project's own folders only, never a build tree inside the source.
+set(patterns CMakeLists.txt cmake/*.cmake)
+foreach(folder tests tests/* examples bench)
+  list(APPEND patterns ${folder}/CMakeLists.txt ${folder}/*.cmake)
+endforeach()
+list(TRANSFORM patterns PREPEND ${SOURCE_DIR}/)
+file(GLOB lists ${patterns})
 set(options "")
 foreach(list IN LISTS lists)
-  if(list MATCHES "/build/")
-    continue()
-  endif()
   file(STRINGS ${list} lines REGEX "^[ \t]*option\\(")
   foreach(line IN LISTS lines)
     string(REGEX REPLACE "^[ \t]*option\\(([A-Za-z_0-9]+).*$" "\\1" name "${line}")
