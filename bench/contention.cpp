@@ -116,7 +116,8 @@ int main(int argc, char** argv) {
   if (sLogLines && (table == nullptr || freopen("/dev/null", "w", stdout) == nullptr)) return 1;
   zuvo_setmaxprintfcharsinK(0xFFFFFFFFu);
   if (rounds < 1 || millis < 1) {
-    fprintf(stderr, "usage: safestdlib-contention [--rounds N] [--millis M]\n");
+    fprintf(stderr,
+            "usage: safestdlib-contention [--rounds N] [--millis M] [--log-lines] [--pthread]\n");
     return 2;
   }
   std::vector<double> throughput;

@@ -53,7 +53,7 @@ TEST(AllRoutines, RunWithoutBlockingForAThreadThatHoldsTheMutex) {
         // A routine that blocked here would never return: the alarm ends it.
         for (const RoutineCall& r : kRoutineCalls) {
           r.wrapped();
-          CHILD_CHECK(OSMutexTestPeer::Levels(m) == 2);
+          CHILD_CHECK(OSMutexProtocol::LevelsOf(m) == 2);
         }
         UnlockTwice(m);
       },

@@ -52,8 +52,8 @@ size_t CancelBlockedWriter(const Pipe& p, void* (*body)(void*), void* arg) {
 
 void CheckMutexFree() {
   OSMutex& m = *OS::GetStdLibMutex();
-  CHILD_CHECK(OSMutexTestPeer::Holder(m) == pthread_t{});
-  CHILD_CHECK(OSMutexTestPeer::Levels(m) == 0);
+  CHILD_CHECK(OSMutexProtocol::HolderOf(m) == pthread_t{});
+  CHILD_CHECK(OSMutexProtocol::LevelsOf(m) == 0);
   std::thread([]() OS_NO_THREAD_SAFETY_ANALYSIS {
     // The lock must be free for a thread that never held it.
     CHILD_CHECK(OS::GetStdLibMutex()->TryLock());

@@ -105,7 +105,7 @@ TEST(Fork, WaitsForAnotherThreadsHoldAndChildStartsWithTheMutexFree) {
     Probe forker([&] {
       status = ForkAndWait([] {
         OSMutex& m = *OS::GetStdLibMutex();
-        CHILD_CHECK(OSMutexTestPeer::Levels(m) == 0);
+        CHILD_CHECK(OSMutexProtocol::LevelsOf(m) == 0);
         CallEveryRoutine();
       });
     });
@@ -123,15 +123,15 @@ TEST(Fork, ForkingHolderKeepsItsLevelsInTheChild) {
     OSMutex& m = *OS::GetStdLibMutex();
     LockTwice(m);
     const int status = ForkAndWait([&] {
-      CHILD_CHECK(pthread_equal(OSMutexTestPeer::Holder(m), pthread_self()));
-      CHILD_CHECK(OSMutexTestPeer::Levels(m) == 2);
+      CHILD_CHECK(pthread_equal(OSMutexProtocol::HolderOf(m), pthread_self()));
+      CHILD_CHECK(OSMutexProtocol::LevelsOf(m) == 2);
       CallEveryRoutine();
       UnlockTwice(m);
-      CHILD_CHECK(OSMutexTestPeer::Levels(m) == 0);
+      CHILD_CHECK(OSMutexProtocol::LevelsOf(m) == 0);
       CallEveryRoutine();
     });
     CHILD_CHECK(Clean(status));
-    CHILD_CHECK(OSMutexTestPeer::Levels(m) == 2);
+    CHILD_CHECK(OSMutexProtocol::LevelsOf(m) == 2);
     UnlockTwice(m);
   });
   ASSERT_TRUE(result.ExitedCleanly()) << result.Describe();
@@ -168,7 +168,7 @@ TEST(Fork, ChildrenOfABusyProcessNeverHang) {
           OSMutex& m = *OS::GetStdLibMutex();
           if (holding) LockTwice(m);
           const int status = ForkAndWait([holding, &m] {
-            CHILD_CHECK(OSMutexTestPeer::Levels(m) == (holding ? 2u : 0u));
+            CHILD_CHECK(OSMutexProtocol::LevelsOf(m) == (holding ? 2u : 0u));
             if (holding) UnlockTwice(m);
             CallEveryRoutine();
             if (ChildMayStartThreads()) {

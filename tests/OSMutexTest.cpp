@@ -26,16 +26,16 @@ bool TryLockElsewhere(OSMutex& m) OS_NO_THREAD_SAFETY_ANALYSIS {
 
 TEST(OSMutex, RecordsHolderAndLevels) {
   OSMutex m;
-  EXPECT_EQ(OSMutexTestPeer::Holder(m), pthread_t{});
+  EXPECT_EQ(OSMutexProtocol::HolderOf(m), pthread_t{});
   LockTwice(m);
-  EXPECT_TRUE(pthread_equal(OSMutexTestPeer::Holder(m), pthread_self()));
-  EXPECT_EQ(OSMutexTestPeer::Levels(m), 2u);
+  EXPECT_TRUE(pthread_equal(OSMutexProtocol::HolderOf(m), pthread_self()));
+  EXPECT_EQ(OSMutexProtocol::LevelsOf(m), 2u);
   UnlockOnce(m);
-  EXPECT_EQ(OSMutexTestPeer::Levels(m), 1u);
+  EXPECT_EQ(OSMutexProtocol::LevelsOf(m), 1u);
   EXPECT_FALSE(TryLockElsewhere(m)) << "one level is still held";
   UnlockOnce(m);
-  EXPECT_EQ(OSMutexTestPeer::Holder(m), pthread_t{});
-  EXPECT_EQ(OSMutexTestPeer::Levels(m), 0u);
+  EXPECT_EQ(OSMutexProtocol::HolderOf(m), pthread_t{});
+  EXPECT_EQ(OSMutexProtocol::LevelsOf(m), 0u);
   EXPECT_TRUE(TryLockElsewhere(m));
 }
 
@@ -43,7 +43,7 @@ TEST(OSMutex, TryLockIsRecursiveAndFailsWhenHeldElsewhere) OS_NO_THREAD_SAFETY_A
   OSMutex m;
   ASSERT_TRUE(m.TryLock());
   ASSERT_TRUE(m.TryLock());
-  EXPECT_EQ(OSMutexTestPeer::Levels(m), 2u);
+  EXPECT_EQ(OSMutexProtocol::LevelsOf(m), 2u);
   EXPECT_FALSE(TryLockElsewhere(m));
   m.Unlock();
   m.Unlock();
@@ -53,11 +53,11 @@ TEST(OSMutex, TryLockIsRecursiveAndFailsWhenHeldElsewhere) OS_NO_THREAD_SAFETY_A
 TEST(OSMutex, ForeignUnlockReleasesNothing) {
   ForeignHolder holder;
   OSMutex& m = *OS::GetStdLibMutex();
-  const pthread_t holderId = OSMutexTestPeer::Holder(m);
+  const pthread_t holderId = OSMutexProtocol::HolderOf(m);
   UnlockOnce(m);
   UnlockOnce(m);
-  EXPECT_TRUE(pthread_equal(OSMutexTestPeer::Holder(m), holderId));
-  EXPECT_EQ(OSMutexTestPeer::Levels(m), 1u);
+  EXPECT_TRUE(pthread_equal(OSMutexProtocol::HolderOf(m), holderId));
+  EXPECT_EQ(OSMutexProtocol::LevelsOf(m), 1u);
   EXPECT_FALSE(TryLockElsewhere(m));
   holder.Release();
   EXPECT_TRUE(TryLockElsewhere(m));
@@ -66,7 +66,7 @@ TEST(OSMutex, ForeignUnlockReleasesNothing) {
 TEST(OSMutex, ForeignUnlockOfAFreeMutexIsHarmless) {
   OSMutex m;
   UnlockOnce(m);
-  EXPECT_EQ(OSMutexTestPeer::Levels(m), 0u);
+  EXPECT_EQ(OSMutexProtocol::LevelsOf(m), 0u);
   EXPECT_TRUE(TryLockElsewhere(m));
 }
 
@@ -115,7 +115,7 @@ TEST(OSMutexLocker, ReleasesOnEveryWayOut) {
     throw std::runtime_error("leave the scope by unwinding");
   } catch (const std::runtime_error&) {
   }
-  EXPECT_EQ(OSMutexTestPeer::Levels(m), 0u);
+  EXPECT_EQ(OSMutexProtocol::LevelsOf(m), 0u);
   EXPECT_TRUE(TryLockElsewhere(m));
 }
 

@@ -18,7 +18,7 @@ namespace {
 // Whether the last lock of m went through pthread_mutex_lock(), which
 // records the owner; the fast path leaves the owner at 0.
 [[maybe_unused]] bool TakenByCall(OSMutex& m) {
-  return OSMutexTestPeer::Raw(m).__data.__owner == static_cast<int>(syscall(SYS_gettid));
+  return OSMutexProtocol::RawOf(m).__data.__owner == static_cast<int>(syscall(SYS_gettid));
 }
 
 #if OS_MUTEX_FAST_PATH
@@ -56,11 +56,11 @@ TEST(Protocol, StartUpChoseThePathItsSelfTestAllows) OS_NO_THREAD_SAFETY_ANALYSI
   m.Lock();
   EXPECT_EQ(TakenByCall(m), !fast);
   if (fast) {
-    EXPECT_EQ(OSMutexTestPeer::Raw(m).__data.__lock, 1);
+    EXPECT_EQ(OSMutexProtocol::RawOf(m).__data.__lock, 1);
   }
   m.Unlock();
-  EXPECT_EQ(OSMutexTestPeer::Raw(m).__data.__lock, 0);
-  EXPECT_EQ(OSMutexTestPeer::Raw(m).__data.__owner, 0);
+  EXPECT_EQ(OSMutexProtocol::RawOf(m).__data.__lock, 0);
+  EXPECT_EQ(OSMutexProtocol::RawOf(m).__data.__owner, 0);
 }
 
 #endif  // OS_MUTEX_FAST_PATH
@@ -69,15 +69,15 @@ TEST(Protocol, StartUpChoseThePathItsSelfTestAllows) OS_NO_THREAD_SAFETY_ANALYSI
 // it at run time) is locked, recursively, and released through the calls.
 TEST(Protocol, AMutexOfAnotherKindGoesThroughThePthreadCalls) OS_NO_THREAD_SAFETY_ANALYSIS {
   OSMutex m;
-  OSMutexTestPeer::Raw(m) = pthread_mutex_t PTHREAD_ERRORCHECK_MUTEX_INITIALIZER_NP;
+  OSMutexProtocol::RawOf(m) = pthread_mutex_t PTHREAD_ERRORCHECK_MUTEX_INITIALIZER_NP;
   LockTwice(m);
   EXPECT_TRUE(TakenByCall(m));
-  EXPECT_EQ(OSMutexTestPeer::Levels(m), 2u);
+  EXPECT_EQ(OSMutexProtocol::LevelsOf(m), 2u);
   EXPECT_TRUE(m.TryLock());
   m.Unlock();
   UnlockTwice(m);
-  EXPECT_EQ(OSMutexTestPeer::Raw(m).__data.__owner, 0);
-  EXPECT_EQ(OSMutexTestPeer::Levels(m), 0u);
+  EXPECT_EQ(OSMutexProtocol::RawOf(m).__data.__owner, 0);
+  EXPECT_EQ(OSMutexProtocol::LevelsOf(m), 0u);
   std::thread([&m]() OS_NO_THREAD_SAFETY_ANALYSIS {
     ASSERT_TRUE(m.TryLock());
     m.Unlock();

@@ -18,8 +18,8 @@ TEST(StaticInit, RoutinesWorkBeforeMain) {
 
 TEST(StaticInit, LockTakenBeforeMainIsStillHeld) {
   OSMutex& m = *OS::GetStdLibMutex();
-  EXPECT_TRUE(pthread_equal(OSMutexTestPeer::Holder(m), pthread_self()));
-  EXPECT_EQ(OSMutexTestPeer::Levels(m), 1u);
+  EXPECT_TRUE(pthread_equal(OSMutexProtocol::HolderOf(m), pthread_self()));
+  EXPECT_EQ(OSMutexProtocol::LevelsOf(m), 1u);
 }
 
 TEST(StaticInit, RoutinesWorkWhileTheProcessExits) {
@@ -27,7 +27,7 @@ TEST(StaticInit, RoutinesWorkWhileTheProcessExits) {
     // Give back the level taken before main(), so that exit finds the
     // mutex free, as it usually is.
     OS::GetStdLibMutex()->Unlock();
-    CHILD_CHECK(OSMutexTestPeer::Levels(*OS::GetStdLibMutex()) == 0);
+    CHILD_CHECK(OSMutexProtocol::LevelsOf(*OS::GetStdLibMutex()) == 0);
     gUseAtExit = true;
     exit(0);
   });

@@ -19,13 +19,6 @@
 #include "OSMutex.h"
 #include "internal/OSMutexProtocol.h"
 
-// Reads OSMutex's private record of its holder, and its pthread mutex.
-struct OSMutexTestPeer {
-  static pthread_t Holder(const OSMutex& m) { return OSMutexProtocol::HolderOf(m); }
-  static UInt32 Levels(const OSMutex& m) { return OSMutexProtocol::LevelsOf(m); }
-  static pthread_mutex_t& Raw(OSMutex& m) { return OSMutexProtocol::RawOf(m); }
-};
-
 // Take and give up two levels of m. Nested locking is what the tests check,
 // and clang's analysis flags it, so it stays out of the analysis here.
 inline void LockTwice(OSMutex& m) OS_NO_THREAD_SAFETY_ANALYSIS {

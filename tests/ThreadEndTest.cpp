@@ -47,13 +47,13 @@ std::string EndHolder(void* (*body)(void*), bool cancel) {
   CHILD_CHECK(dup2(saved, STDERR_FILENO) == STDERR_FILENO);
 
   OSMutex& m = *OS::GetStdLibMutex();
-  CHILD_CHECK(OSMutexTestPeer::Holder(m) == pthread_t{});
-  CHILD_CHECK(OSMutexTestPeer::Levels(m) == 0);
+  CHILD_CHECK(OSMutexProtocol::HolderOf(m) == pthread_t{});
+  CHILD_CHECK(OSMutexProtocol::LevelsOf(m) == 0);
   std::thread([&m]() OS_NO_THREAD_SAFETY_ANALYSIS {
     m.Lock();
-    CHILD_CHECK(OSMutexTestPeer::Levels(m) == 1);  // not taken for the old holder
+    CHILD_CHECK(OSMutexProtocol::LevelsOf(m) == 1);  // not taken for the old holder
     m.Unlock();
-    CHILD_CHECK(OSMutexTestPeer::Levels(m) == 0);
+    CHILD_CHECK(OSMutexProtocol::LevelsOf(m) == 0);
   }).join();
   rewind(errors);
   return ReadAll(fileno(errors));
