@@ -4,6 +4,8 @@ Markdown table: the time ratio from safestdlib-bench (Google Benchmark) and
 the added instructions per call from callgrind, which counts exactly.
 
 usage: cost_table.py BENCH_DIR   (the build's bench/ folder)
+       cost_table.py --per-call BENCH_DIR NAME wrapped|bare
+           prints the instructions of one call, rounded
 """
 import json
 import os
@@ -12,9 +14,6 @@ import subprocess
 import sys
 import tempfile
 
-ROUTINES = ["maxprintf", "printf", "fprintf", "sprintf", "snprintf", "strftime",
-            "strerror", "ctime", "asctime", "gmtime", "localtime",
-            "getmaxprintfcharsinK", "setmaxprintfcharsinK"]
 LOW, HIGH = 1000, 3000  # calls per callgrind run; their difference cancels start-up
 
 
@@ -32,9 +31,14 @@ def per_call(tool, name, variant):
     return (high - low) / (HIGH - LOW)
 
 
-def times(bench):
+def routines(tool):
+    run = subprocess.run([tool, "--routines"], capture_output=True, text=True, check=True)
+    return run.stdout.split()
+
+
+def times(bench, names):
     with tempfile.NamedTemporaryFile(suffix=".json") as out:
-        subprocess.run([bench, f"--benchmark_filter=^(Bare|Wrapped)/({'|'.join(ROUTINES)})$",
+        subprocess.run([bench, f"--benchmark_filter=^(Bare|Wrapped)/({'|'.join(names)})$",
                         "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true",
                         "--benchmark_min_time=0.2", "--benchmark_enable_random_interleaving=true",
                         f"--benchmark_out={out.name}",
@@ -49,15 +53,20 @@ def times(bench):
 
 
 def main():
+    if len(sys.argv) == 5 and sys.argv[1] == "--per-call":
+        tool = os.path.join(sys.argv[2], "safestdlib-instructions")
+        print(int(per_call(tool, sys.argv[3], sys.argv[4]) + 0.5))
+        return
     bench_dir = sys.argv[1] if len(sys.argv) > 1 else "."
     tool = os.path.join(bench_dir, "safestdlib-instructions")
-    medians = times(os.path.join(bench_dir, "safestdlib-bench"))
+    names = routines(tool)
+    medians = times(os.path.join(bench_dir, "safestdlib-bench"), names)
     lock = per_call(tool, "lock", "wrapped")
     pair = per_call(tool, "lock", "bare")
     print("| routine | bare ns | wrapped ns | time ratio | bare instr. | wrapped instr. | added instr. |")
     print("|---|---:|---:|---:|---:|---:|---:|")
     worst = 0.0
-    for name in ROUTINES:
+    for name in names:
         bare_ns, wrapped_ns = medians[f"Bare/{name}"], medians[f"Wrapped/{name}"]
         bare_i, wrapped_i = per_call(tool, name, "bare"), per_call(tool, name, "wrapped")
         worst = max(worst, wrapped_i - bare_i)

@@ -6,6 +6,9 @@
 // safestdlib-instructions --lock-path: prints how the library chose at
 // start-up to lock its mutex, "fast path" (it drives glibc's lock word
 // itself) or "pthread calls", and exits 0; exits 1 when it cannot tell.
+//
+// safestdlib-instructions --routines: prints the thirteen routines' names,
+// one a line, in the order of kRoutineCalls.
 
 #include <stdlib.h>
 #include <string.h>
@@ -55,10 +58,14 @@ int PrintLockPath() OS_NO_THREAD_SAFETY_ANALYSIS {
 
 int main(int argc, char** argv) {
   if (argc == 2 && strcmp(argv[1], "--lock-path") == 0) return PrintLockPath();
+  if (argc == 2 && strcmp(argv[1], "--routines") == 0) {
+    for (const routines::RoutineCall& call : routines::kRoutineCalls) printf("%s\n", call.name);
+    return 0;
+  }
   if (argc != 4) {
     fprintf(stderr,
             "usage: safestdlib-instructions NAME wrapped|bare N\n"
-            "       safestdlib-instructions --lock-path\n");
+            "       safestdlib-instructions --lock-path | --routines\n");
     return 2;
   }
   const bool wrapped = strcmp(argv[2], "wrapped") == 0;
