@@ -7,7 +7,9 @@ if [ $# -ne 2 ]; then
   exit 2
 fi
 command -v gnuplot >/dev/null || { echo "plot_scaling.sh: needs gnuplot (gnuplot-nox)" >&2; exit 1; }
-locks="routines pthread_mutex std::mutex"
+# The locks and thread counts, in the table's order.
+locks=$(awk '!/^#/ && !seen[$2]++ { print $2 }' "$1" | tr '\n' ' ')
+threads=$(awk '!/^#/ && !seen[$1]++ { print $1 }' "$1" | paste -sd, -)
 gnuplot <<PLOT
 \$rows << EOD
 $(for lock in $locks; do awk -v lock="$lock" '$2 == lock' "$1"; printf '\n\n'; done)
@@ -18,7 +20,7 @@ set title "A log line (localtime, strftime, snprintf) under each lock\n$(sed -n 
 set xlabel "threads"
 set ylabel "lines a second"
 set logscale x 2
-set xtics (1, 2, 4, 8, 16, 32)
+set xtics ($threads)
 set yrange [0:*]
 set format y "%.1s%c"
 set key outside right top noenhanced
