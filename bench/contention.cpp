@@ -19,11 +19,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <thread>
 #include <vector>
 
+#include "RunTogether.h"
 #include "SafeStdLib.h"
 
 namespace {
@@ -62,34 +60,14 @@ void Call(char (&text)[64], long n, int t) {
   pthread_mutex_unlock(&sPlain);
 }
 
-// Calls zuvo_snprintf on `threads` threads for `millis` ms; returns each
-// thread's count.
-std::vector<long> Round(int threads, int millis) {
-  std::atomic<int> ready{0};
-  std::atomic<bool> go{false};
-  std::atomic<bool> stop{false};
-  std::vector<long> counts(static_cast<size_t>(threads), 0);
-  std::vector<std::thread> workers;
-  for (int t = 0; t < threads; ++t) {
-    workers.emplace_back([&, t] {
-      char text[64];
-      long n = 0;
-      ++ready;
-      while (!go.load(std::memory_order_acquire)) {
-      }
-      while (!stop.load(std::memory_order_relaxed)) {
-        Call(text, n, t);
-        ++n;
-      }
-      counts[static_cast<size_t>(t)] = n;
-    });
-  }
-  while (ready.load() != threads) std::this_thread::yield();
-  go.store(true, std::memory_order_release);
-  std::this_thread::sleep_for(std::chrono::milliseconds(millis));
-  stop = true;
-  for (std::thread& w : workers) w.join();
-  return counts;
+// Calls on `threads` threads for `millis` ms; returns each thread's count.
+std::vector<long> Round(unsigned threads, int millis) {
+  return RunTogether(threads, millis,
+                     [](unsigned t, long n) {
+                       thread_local char text[64];
+                       Call(text, n, static_cast<int>(t));
+                     })
+      .counts;
 }
 
 double Median(std::vector<double> values) {

@@ -22,13 +22,12 @@
 #include <time.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "RunTogether.h"
 #include "SafeStdLib.h"
 
 namespace {
@@ -82,31 +81,13 @@ void Line(int lock, unsigned worker, long n, char (&line)[96]) {
 // Lines a second from `threads` threads writing log lines under `lock`
 // for `millis` ms, counted from the moment all are released together.
 double Rate(unsigned threads, int lock, int millis) {
-  std::atomic<unsigned> ready{0};
-  std::atomic<bool> go{false};
-  std::atomic<bool> stop{false};
-  std::atomic<long> lines{0};
-  std::vector<std::thread> workers;
-  for (unsigned t = 0; t < threads; ++t) {
-    workers.emplace_back([&, t] {
-      char line[96];
-      long n = 0;
-      ++ready;
-      while (!go.load(std::memory_order_acquire)) std::this_thread::yield();
-      do {
-        Line(lock, t, n++, line);
-      } while (!stop.load(std::memory_order_relaxed));
-      lines += n;
-    });
-  }
-  while (ready.load() != threads) std::this_thread::yield();
-  const auto start = std::chrono::steady_clock::now();
-  go.store(true, std::memory_order_release);
-  std::this_thread::sleep_for(std::chrono::milliseconds(millis));
-  stop = true;
-  for (std::thread& w : workers) w.join();
-  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-  return static_cast<double>(lines.load()) / elapsed.count();
+  const RunResult run = RunTogether(threads, millis, [lock](unsigned t, long n) {
+    thread_local char line[96];
+    Line(lock, t, n, line);
+  });
+  long lines = 0;
+  for (long count : run.counts) lines += count;
+  return static_cast<double>(lines) / run.seconds;
 }
 
 }  // namespace
