@@ -7,10 +7,3 @@ add_library(safestdlib_warnings INTERFACE)
 target_compile_options(safestdlib_warnings INTERFACE
   -Wall -Wextra -Wpedantic
   $<$<CXX_COMPILER_ID:Clang>:-Wthread-safety>)
-# CMake before 3.24 does not know CMAKE_COMPILE_WARNING_AS_ERROR: it would
-# warn that the variable is unused and build on through warnings. There the
-# project's own targets take it as -Werror, so the same request means the
-# same thing on every CMake the library supports.
-if(CMAKE_VERSION VERSION_LESS 3.24 AND CMAKE_COMPILE_WARNING_AS_ERROR)
-  target_compile_options(safestdlib_warnings INTERFACE -Werror)
-endif()
