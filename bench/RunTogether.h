@@ -1,7 +1,9 @@
-// RunTogether.h: the benchmarks' race of threads that start together.
+// RunTogether.h: the benchmarks' race of threads that start together, and
+// the median of its rounds.
 #ifndef SafeStdLib_RunTogether_H
 #define SafeStdLib_RunTogether_H
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -42,6 +44,13 @@ RunResult RunTogether(unsigned threads, int millis, Body body) {
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   result.seconds = elapsed.count();
   return result;
+}
+
+// The median of values (not empty).
+inline double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t mid = values.size() / 2;
+  return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
 #endif  // SafeStdLib_RunTogether_H

@@ -70,12 +70,6 @@ std::vector<long> Round(unsigned threads, int millis) {
       .counts;
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t mid = values.size() / 2;
-  return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -21,7 +21,6 @@
 #include <string.h>
 #include <time.h>
 
-#include <algorithm>
 #include <iterator>
 #include <mutex>
 #include <thread>
@@ -121,11 +120,8 @@ int main(int argc, char** argv) {
       "# %u cores, load average %.1f before; each point the median of %d runs of %d ms\n"
       "# threads lock lines/s\n",
       std::thread::hardware_concurrency(), load, rounds, millis);
-  for (int p = 0; p < kPoints; ++p) {
-    std::vector<double>& v = rates[static_cast<size_t>(p)];
-    std::sort(v.begin(), v.end());
-    const double median = (v[(v.size() - 1) / 2] + v[v.size() / 2]) / 2;
-    printf("%-3u %-13s %.0f\n", kThreads[p / kLockCount], kLocks[p % kLockCount], median);
-  }
+  for (int p = 0; p < kPoints; ++p)
+    printf("%-3u %-13s %.0f\n", kThreads[p / kLockCount], kLocks[p % kLockCount],
+           Median(rates[static_cast<size_t>(p)]));
   return 0;
 }
