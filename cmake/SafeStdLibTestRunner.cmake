@@ -12,6 +12,11 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   endif()
 endif()
 
+# The emulator that runs a cross build's programs (or the 32-bit runner
+# above), for the tests that start programs of their own: its words
+# separated by '|'.
+string(REPLACE ";" "|" safestdlib_emulator "${CMAKE_CROSSCOMPILING_EMULATOR}")
+
 # safestdlib_expect_test(<name> COMMAND <program> <arg>...
 #                        [STDOUT <regex>] [STDERR <regex>] [ROUNDS])
 # A test that runs a real program through tests/Expect.cmake: it must exit
@@ -22,8 +27,7 @@ endif()
 function(safestdlib_expect_test name)
   cmake_parse_arguments(arg "ROUNDS" "STDOUT;STDERR" "COMMAND" ${ARGN})
   list(JOIN arg_COMMAND "|" command)
-  string(REPLACE ";" "|" emulator "${CMAKE_CROSSCOMPILING_EMULATOR}")
-  set(expect "-DCOMMAND=${command}" "-DEMULATOR=${emulator}" -DROUNDS=${arg_ROUNDS})
+  set(expect "-DCOMMAND=${command}" "-DEMULATOR=${safestdlib_emulator}" -DROUNDS=${arg_ROUNDS})
   foreach(stream STDOUT STDERR)
     if(DEFINED arg_${stream})
       list(APPEND expect "-D${stream}=${arg_${stream}}")
