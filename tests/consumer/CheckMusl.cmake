@@ -2,7 +2,8 @@
 # (Debian's musl-tools) driving g++ (REALGCC). Debian has no C++ library for
 # musl, so the sources build without exceptions and RTTI, which they need
 # neither of when nothing unwinds (musl's cancellation never does). Then
-# links the C-linkage test with musl-gcc and runs it.
+# links the C-linkage test with musl-gcc and runs it: it must exit 0 and
+# report every check passed.
 #   cmake -DCXX=<g++> -DMUSL_GCC=<musl-gcc> -DSOURCES=<a|b|...>
 #         -DINCLUDES=<a|b|...> -DTEST=<CLinkageTest.c> -DWORK_DIR=...
 #         -P CheckMusl.cmake
@@ -26,3 +27,6 @@ unset(ENV{REALGCC})
 run(${MUSL_GCC} -std=c99 ${includes} ${TEST} ${objects} -lpthread -o ${WORK_DIR}/clinkage_musl)
 run(${WORK_DIR}/clinkage_musl)
 message(STATUS "${last_output}")
+if(NOT last_output MATCHES "passed, 0 failed\n")
+  message(FATAL_ERROR "the C-linkage test under musl did not report every check passed")
+endif()

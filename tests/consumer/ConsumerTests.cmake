@@ -21,7 +21,6 @@ if(MUSL_GCC AND NOT CMAKE_CROSSCOMPILING AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU
             "-DSOURCES=${musl_sources}" "-DINCLUDES=${musl_includes}"
             -DTEST=${CMAKE_CURRENT_SOURCE_DIR}/CLinkageTest.c -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/musl
             -P ${CMAKE_CURRENT_SOURCE_DIR}/consumer/CheckMusl.cmake)
-  set_tests_properties(Musl.SourcesCompileAndCLinkageRuns PROPERTIES PASS_REGULAR_EXPRESSION "passed, 0 failed")
 endif()
 
 # Hosts built against an installed copy, static and shared, and the ways
