@@ -16,9 +16,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/auxv.h>
 #include <time.h>
 
-#if defined(__GLIBC__) && !defined(__UCLIBC__)
+#include "internal/OSPlatform.h"
+#if defined(OS_GLIBC)
 #  include <gnu/libc-version.h>
 #endif
 
@@ -38,6 +40,15 @@ constexpr int kExitWaitMillis = 500;
 // runs at fork, at exit and at each thread's end.
 bool sInCharge = false;
 
+// What a copy that cannot share keeps instead: a mutex that only its own
+// routines take, and contention figures of its own.
+OSMutex sOwnMutex;
+OSProcessWaits sOwnWaits = {};
+
+// The rounds of key destructors the C library has run for the ending
+// thread. Read only by the copy in charge, which is never unloaded.
+__thread unsigned char sEndRounds __attribute__((tls_model("initial-exec"))) = 0;
+
 // The forking thread holds the mutex across fork(), so no other thread can
 // be inside the C library on its behalf when the child is made, and the
 // child inherits a mutex whose only holder is the thread that exists there.
@@ -48,7 +59,7 @@ void UnlockAfterFork() OS_NO_THREAD_SAFETY_ANALYSIS { OS::sStdLibOSMutex.Unlock(
 // plugin. Null where the dynamic linker does not know it (a fully static
 // executable).
 struct link_map* ThisCopy() {
-#if defined(__GLIBC__) && !defined(__UCLIBC__)
+#if defined(OS_GLIBC)
   Dl_info info;
   void* map = nullptr;
   if (dladdr1(reinterpret_cast<void*>(&ThisCopy), &info, &map, RTLD_DL_LINKMAP) == 0)
@@ -90,7 +101,7 @@ bool KeepLoaded(const struct link_map* copy) {
 // flushes, and the printers hold the stream for the whole print, so exit
 // already waits for a print that has begun. musl takes the locks too.
 bool ExitFlushTakesStreamLocks() {
-#if defined(__GLIBC__) && !defined(__UCLIBC__)
+#if defined(OS_GLIBC)
   unsigned major = 0, minor = 0;
   return sscanf(gnu_get_libc_version(), "%u.%u", &major, &minor) == 2 &&
          (major > 2 || (major == 2 && minor >= 41));
@@ -159,6 +170,88 @@ bool JoinProcessWide(const struct link_map* copy) {
   return mutexShared;
 }
 
+// Whether the process's executable was linked fully static: then its C
+// library and the one of any object it loads are two, each with its own
+// dynamic linker, and nothing binds across them.
+bool ExecutableIsStatic() {
+  const auto* const headers = reinterpret_cast<const ElfW(Phdr)*>(getauxval(AT_PHDR));
+  const unsigned long count = getauxval(AT_PHNUM);
+  if (headers == nullptr) return false;
+  for (unsigned long i = 0; i < count; ++i)
+    if (headers[i].p_type == PT_INTERP) return false;
+  return true;
+}
+
+// A copy that the process's other copies cannot reach says so once: one in
+// a link-map namespace of its own (dlmopen), and one loaded by a fully
+// static executable. Each has a C library, streams and a mutex of its own.
+void SayIfApart(const struct link_map* copy) {
+  if (IsExecutable(copy)) return;
+#if defined(OS_GLIBC)
+  void* const self = OpenThisCopy(copy);
+  Lmid_t space = LM_ID_BASE;
+  const bool known = self != nullptr && dlinfo(self, RTLD_DI_LMID, &space) == 0;
+  if (self != nullptr) dlclose(self);
+  if (known && space != LM_ID_BASE) {
+    fprintf(stderr,
+            "SafeStdLib: %s is in link-map namespace %ld: it keeps a standard-library mutex of "
+            "its own, apart from the process's\n",
+            NameOf(copy), static_cast<long>(space));
+    return;
+  }
+#endif
+  if (ExecutableIsStatic())
+    Say("is loaded into a fully static executable: it keeps a standard-library mutex of its own, "
+        "apart from the executable's",
+        copy);
+}
+
+// What the dynamic linker knows of the definition that this copy's
+// reference `used` reaches: its size, and the object that holds it.
+struct Binding {
+  bool fKnown;
+  size_t fSize;
+  const char* fOwner;
+};
+Binding BindingOf(const void* used) {
+#if defined(OS_GLIBC)
+  Dl_info info;
+  void* entry = nullptr;
+  if (dladdr1(used, &info, &entry, RTLD_DL_SYMENT) != 0 && entry != nullptr &&
+      info.dli_saddr == used)
+    return {
+        true, static_cast<size_t>(static_cast<const ElfW(Sym)*>(entry)->st_size),
+        info.dli_fname != nullptr && info.dli_fname[0] != '\0' ? info.dli_fname : "the executable"};
+#else
+  (void)used;
+#endif
+  return {false, 0, "this copy"};
+}
+
+// The layout of the process record this copy is bound to, from its size:
+// 0 when it is smaller than any release's. A definition the dynamic linker
+// cannot describe is this copy's own.
+UInt32 RecordLayout(const Binding& record) {
+  if (!record.fKnown) return kOSProcessLayout;
+  const OSProcessInterface& interface = OSPrivate::sProcess.fInterface;
+  if (record.fSize >= sizeof(OSProcessRecord) && interface.fSize == record.fSize &&
+      interface.fLayout >= kOSProcessLayout)
+    return interface.fLayout;
+  if (record.fSize >= kOSProcessLayout2Size) return 2;
+  return record.fSize >= kOSProcessLayout1Size ? 1 : 0;
+}
+
+// Whether this copy may lock the mutex it is bound to: one of the same
+// size, locked the same way. Every release before layout 3 locks it as
+// this one does.
+bool MutexAgrees(UInt32 layout) {
+  const Binding mutex = BindingOf(&OS::sStdLibOSMutex);
+  if (mutex.fKnown && mutex.fSize != sizeof(OSMutex)) return false;
+  if (layout < 3) return layout != 0;
+  const OSProcessInterface& interface = OSPrivate::sProcess.fInterface;
+  return interface.fMutexProtocol == kOSMutexProtocol && interface.fMutexSize == sizeof(OSMutex);
+}
+
 // Makes the process's thread-end key, once; called at a first level
 // through OSProcessRecord::fMakeThreadEndKey, in any copy. A key that the C
 // library refuses (the process has used them all) is tried again at every
@@ -166,7 +259,7 @@ bool JoinProcessWide(const struct link_map* copy) {
 // said once.
 bool MakeThreadEndKey() {
   static bool sSaid = false;
-  OSProcessRecord& process = OSPrivate::sProcess;
+  OSProcessCore& process = OSPrivate::sProcess.fCore;
   int state = 0;
   if (!__atomic_compare_exchange_n(&process.fThreadEndState, &state, 1, false, __ATOMIC_ACQUIRE,
                                    __ATOMIC_ACQUIRE))
@@ -185,44 +278,117 @@ bool MakeThreadEndKey() {
 
 }  // namespace
 
+OSProcessView OSPrivate::sView = {&OS::sStdLibOSMutex, nullptr, &sOwnWaits, kOSThreadEndChain};
+
 // A thread that returns, calls pthread_exit() or is cancelled without
 // unwinding through a locker (host code built without exceptions) while it
 // holds the mutex would keep it for good, and the C library may give its
 // pthread_t to the next thread, which would then be taken for the holder.
-// Clears every copy's link first, so that a level taken in a key destructor
-// that runs after this one arranges the release again, and glibc runs the
-// destructors once more.
-void OSReleaseForEndedThread(void* links) {
-  for (auto* link = static_cast<OSThreadEndLink*>(links); link != nullptr;) {
-    OSThreadEndLink* const next = link->fNext;
-    link->fNext = nullptr;
-    link->fArranged = false;
-    link = next;
-  }
+//
+// The value is never followed: a copy of an earlier release may have put a
+// link there that lives in its static TLS, and that copy may since have
+// been unloaded and its TLS given to another object. Instead the value is
+// set again for the C library's next round of destructors, so that a level
+// taken in a key destructor that runs after this one is released too.
+void OSReleaseForEndedThread(void*) {
   const UInt32 levels = OSMutexProtocol::ReleaseForEndedThread(OS::sStdLibOSMutex);
   if (levels != 0)
     fprintf(stderr,
             "SafeStdLib: a thread ended holding the standard-library mutex; its %u level(s) "
             "are released\n",
             levels);
+  // A failure leaves a level taken later held until the thread's end, as
+  // without the key; nothing else depends on it.
+  if (++sEndRounds < PTHREAD_DESTRUCTOR_ITERATIONS)
+    (void)pthread_setspecific(OSPrivate::sProcess.fCore.fThreadEndKey, OSThreadEndArmed());
 }
 
+namespace {
+
+// A child starts with one thread: none waits, and no stall is reported.
+void ResetWaitsInChild() {
+  OSProcessWaits& waits = *OSPrivate::sView.fWaits;
+  __atomic_store_n(&waits.fWaiters, 0, __ATOMIC_RELAXED);
+  __atomic_store_n(&waits.fStallReported, pthread_t(), __ATOMIC_RELAXED);
+}
+
+void UnlockInChild() {
+  ResetWaitsInChild();
+  UnlockAfterFork();
+}
+
+// The thread-end protocol that this copy must follow, and whether it must
+// then stay loaded: under the earlier releases' chain its link must live as
+// long as the thread.
+UInt32 ThreadEndProtocol(UInt32 layout) {
+  if (layout < 3) return kOSThreadEndChain;
+  return __atomic_load_n(&OSPrivate::sProcess.fInterface.fThreadEnd, __ATOMIC_ACQUIRE);
+}
+
+}  // namespace
+
 // Runs before ordinary static constructors, so that a fork made by one of
-// them is already covered.
+// them is already covered. Chooses what this copy shares (OSProcessView):
+// nothing but what it can check it agrees on.
 __attribute__((constructor(101))) void OSJoinTheProcess() {
   const struct link_map* const copy = ThisCopy();
+  SayIfApart(copy);
   // A copy with a mutex of its own leaves the process's handlers alone;
   // of the others, the first to start takes charge of them.
   if (!JoinProcessWide(copy)) return;
-  if (__atomic_exchange_n(&OSPrivate::sProcess.fClaimed, 1, __ATOMIC_ACQ_REL) != 0) return;
+  OSProcessView& view = OSPrivate::sView;
+  const Binding record = BindingOf(&OSPrivate::sProcess);
+  const UInt32 layout = RecordLayout(record);
+  if (!MutexAgrees(layout)) {
+    view.fMutex = &sOwnMutex;
+    fprintf(stderr,
+            "SafeStdLib: %s keeps a standard-library mutex of its own: the process's, in %s, is "
+            "locked another way\n",
+            NameOf(copy), BindingOf(&OS::sStdLibOSMutex).fOwner);
+    return;
+  }
+  view.fCore = &OSPrivate::sProcess.fCore;
+  if (layout >= 2) {
+    view.fWaits = &OSPrivate::sProcess.fWaits;
+  } else {
+    fprintf(stderr,
+            "SafeStdLib: %s counts its waits for the standard-library mutex apart: the process "
+            "record in %s is an earlier release's, without contention figures\n",
+            NameOf(copy), record.fOwner);
+    if (pthread_atfork(nullptr, nullptr, ResetWaitsInChild) != 0)
+      Say("cannot reset its waits in a child: a child's first stall may go unsaid", copy);
+  }
+  if (__atomic_exchange_n(&OSPrivate::sProcess.fCore.fClaimed, 1, __ATOMIC_ACQ_REL) != 0) {
+    view.fThreadEnd = ThreadEndProtocol(layout);
+    if (view.fThreadEnd != kOSThreadEndChain || IsExecutable(copy)) return;
+    if (KeepLoaded(copy)) {
+      fprintf(stderr,
+              "SafeStdLib: %s stays loaded for the life of the process: the copy in charge of it, "
+              "of an earlier release, keeps a pointer into every copy a thread locks through\n",
+              NameOf(copy));
+    } else {
+      view.fCore = nullptr;
+      Say("cannot be kept loaded: a thread that ends holding the mutex through it keeps it", copy);
+    }
+    return;
+  }
   if (!KeepLoaded(copy)) {
     Say("cannot be kept loaded: no fork handlers, exit hold or thread-end release", copy);
+    view.fCore = nullptr;
     return;
   }
   sInCharge = true;
-  __atomic_store_n(&OSPrivate::sProcess.fMakeThreadEndKey, &MakeThreadEndKey, __ATOMIC_RELEASE);
+  // Copies that start later follow this copy's protocol; the earlier
+  // releases' copies chain links that this copy never follows.
+  if (layout >= 3) {
+    __atomic_store_n(&OSPrivate::sProcess.fInterface.fThreadEnd, kOSThreadEndUnlinked,
+                     __ATOMIC_RELEASE);
+    view.fThreadEnd = kOSThreadEndUnlinked;
+  }
+  __atomic_store_n(&OSPrivate::sProcess.fCore.fMakeThreadEndKey, &MakeThreadEndKey,
+                   __ATOMIC_RELEASE);
   MakeThreadEndKey();
-  const int err = pthread_atfork(LockBeforeFork, UnlockAfterFork, UnlockAfterFork);
+  const int err = pthread_atfork(LockBeforeFork, UnlockAfterFork, UnlockInChild);
   if (err != 0)
     Say("cannot register its fork handlers: a child may start with the mutex held", copy);
 }
@@ -238,17 +404,29 @@ __attribute__((destructor(101))) static void OSArrangeExitHold() {
     Say("cannot hold the mutex at exit: a print may be torn by the final flush", ThisCopy());
 }
 
+bool OSMayShare(const void* used, size_t needed, const char* what) {
+  const Binding binding = BindingOf(used);
+  if (OSPrivate::sView.fMutex == &OS::sStdLibOSMutex &&
+      (!binding.fKnown || binding.fSize >= needed))
+    return true;
+  fprintf(stderr, "SafeStdLib: %s keeps %s of its own: the process's, in %s, %s\n",
+          NameOf(ThisCopy()), what, binding.fOwner,
+          binding.fKnown && binding.fSize < needed ? "is of another layout"
+                                                   : "is guarded by another mutex");
+  return false;
+}
+
 OSMutexContention OS::GetStdLibMutexContention() {
-  OSMutexLocker locker(&sStdLibOSMutex);
-  const OSProcessRecord& process = OSPrivate::sProcess;
-  return OSMutexContention{process.fContendedLocks, process.fWaitNanos, process.fLongestWaitNanos,
-                           process.fKernelWaits};
+  OSMutexLocker locker(OSPrivate::sView.fMutex);
+  const OSProcessWaits& waits = *OSPrivate::sView.fWaits;
+  return OSMutexContention{waits.fContendedLocks, waits.fWaitNanos, waits.fLongestWaitNanos,
+                           waits.fKernelWaits};
 }
 
 void OS::SetStdLibMutexTracer(ContentionTracer tracer) {
-  __atomic_store_n(&OSPrivate::sProcess.fTracer, tracer, __ATOMIC_RELEASE);
+  __atomic_store_n(&OSPrivate::sView.fWaits->fTracer, tracer, __ATOMIC_RELEASE);
 }
 
 void OS::SetStdLibMutexStallMillis(UInt32 millis) {
-  __atomic_store_n(&OSPrivate::sProcess.fStallMillis, millis, __ATOMIC_RELAXED);
+  __atomic_store_n(&OSPrivate::sView.fWaits->fStallMillis, millis, __ATOMIC_RELAXED);
 }

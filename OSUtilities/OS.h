@@ -41,7 +41,11 @@ class SAFESTDLIB_API OS {
   // After each acquisition of the standard-library mutex that had to wait,
   // the thread that waited calls tracer(message, mutex, waitNanos), holding
   // the mutex: the tracer must be quick, may call the routines, and must
-  // stay loaded while it is set. Null stops the calls. Never blocks.
+  // stay loaded while it is set. Null stops the calls. Never blocks. An
+  // exception the tracer throws is caught and dropped, and said once on
+  // standard error: it would otherwise cross a routine that has C linkage
+  // and leave the waiting thread holding the level it was taking, with
+  // every other thread waiting behind it.
   using ContentionTracer = void (*)(const char* message, const void* mutex, UInt64 waitNanos);
   static void SetStdLibMutexTracer(ContentionTracer tracer);
 

@@ -4,6 +4,7 @@
 
 #include "OSMutex.h"
 
+#include <cxxabi.h>  // abi::__forced_unwind, with libstdc++
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -54,8 +55,8 @@ UInt64 Now(clockid_t clock) {
 }  // namespace
 
 void OSMutexProtocol::WaitFor(OSMutex& m, pthread_t self, bool (*tryTake)(OSMutex&)) {
-  const bool stdLib = &m == &OS::sStdLibOSMutex;
-  OSProcessRecord& process = OSPrivate::sProcess;
+  const bool stdLib = &m == OSPrivate::sView.fMutex;
+  OSProcessWaits& process = *OSPrivate::sView.fWaits;
   const UInt64 start = stdLib ? Now(CLOCK_MONOTONIC) : 0;
   if (stdLib) __atomic_fetch_add(&process.fWaiters, 1, __ATOMIC_RELAXED);
   bool blocked = false;
@@ -81,14 +82,59 @@ void OSMutexProtocol::WaitFor(OSMutex& m, pthread_t self, bool (*tryTake)(OSMute
   if (blocked) ++process.fKernelWaits;
   __atomic_store_n(&process.fStallReported, pthread_t(), __ATOMIC_RELAXED);
   if (auto* const tracer = __atomic_load_n(&process.fTracer, __ATOMIC_ACQUIRE))
+    CallTracer(tracer, m, waited);
+}
+
+namespace {
+
+// Gives back the level just taken if the tracer's frame is left by an
+// unwinding (a cancellation inside a routine it called): the caller's
+// locker never got the level to give back.
+class GiveBackIfUnwound {
+ public:
+  explicit GiveBackIfUnwound(OSMutex& m) : fMutex(m) {}
+  ~GiveBackIfUnwound() OS_NO_THREAD_SAFETY_ANALYSIS {
+    if (fArmed) fMutex.Unlock();
+  }
+  GiveBackIfUnwound(const GiveBackIfUnwound&) = delete;
+  GiveBackIfUnwound& operator=(const GiveBackIfUnwound&) = delete;
+  void Disarm() { fArmed = false; }
+
+ private:
+  OSMutex& fMutex;
+  bool fArmed = true;
+};
+
+}  // namespace
+
+// A tracer's exception is contained: it would otherwise cross the C-linkage
+// routine that was locking, and leave the level it had just taken held for
+// good, with every other thread waiting behind it. It is dropped and said
+// once. A cancellation that unwinds through the tracer goes on, without the
+// level.
+void OSMutexProtocol::CallTracer(Tracer tracer, OSMutex& m, UInt64 waited) {
+  static bool sSaid = false;
+  GiveBackIfUnwound giveBack(m);
+  try {
     tracer("contended acquisition of the standard-library mutex", &m, waited);
+#if defined(__GLIBCXX__)
+  } catch (abi::__forced_unwind&) {
+    throw;
+#endif
+  } catch (...) {
+    if (!__atomic_exchange_n(&sSaid, true, __ATOMIC_RELAXED))
+      fprintf(stderr,
+              "SafeStdLib: the standard-library mutex's contention tracer threw; its "
+              "exceptions are dropped\n");
+  }
+  giveBack.Disarm();
 }
 
 // Blocks in the pthread calls until the calling thread has m's pthread
 // mutex. For the standard-library mutex with a stall threshold, wakes at
 // the threshold to write the stall line, once per holder, and waits on.
 void OSMutexProtocol::Block(OSMutex& m, bool stdLib) {
-  OSProcessRecord& process = OSPrivate::sProcess;
+  OSProcessWaits& process = *OSPrivate::sView.fWaits;
   const UInt32 stallMillis = stdLib ? __atomic_load_n(&process.fStallMillis, __ATOMIC_RELAXED) : 0;
   if (stallMillis != 0) {
     const UInt64 deadline = Now(CLOCK_REALTIME) + UInt64{stallMillis} * 1000000u;
@@ -206,16 +252,23 @@ void OSMutexProtocol::ArrangeThreadEnd() {
       OSGlibc::CurrentThread() != pthread_self())
     Fail("thread pointer check", EINVAL);
 #endif
-  // Before a copy has taken charge (static constructors that run before
-  // the library's), while the C library has no key or no room for the
-  // value, the thread tries again at a later first level.
-  OSProcessRecord& process = OSPrivate::sProcess;
-  if (__atomic_load_n(&process.fThreadEndState, __ATOMIC_ACQUIRE) != 2) {
-    bool (*const make)() = __atomic_load_n(&process.fMakeThreadEndKey, __ATOMIC_ACQUIRE);
+  // Before this copy's start-up (static constructors that run before the
+  // library's), while the C library has no key or no room for the value,
+  // the thread tries again at a later first level.
+  const OSProcessView& view = OSPrivate::sView;
+  OSProcessCore* const process = view.fCore;
+  if (process == nullptr) return;
+  if (__atomic_load_n(&process->fThreadEndState, __ATOMIC_ACQUIRE) != 2) {
+    bool (*const make)() = __atomic_load_n(&process->fMakeThreadEndKey, __ATOMIC_ACQUIRE);
     if (make == nullptr || !make()) return;
   }
-  sThreadEnd.fNext = static_cast<OSThreadEndLink*>(pthread_getspecific(process.fThreadEndKey));
-  if (pthread_setspecific(process.fThreadEndKey, &sThreadEnd) != 0) return;
+  void* value = OSThreadEndArmed();
+  if (view.fThreadEnd == kOSThreadEndChain) {
+    // The copy in charge follows the chain; this copy stays loaded.
+    sThreadEnd.fNext = static_cast<OSThreadEndLink*>(pthread_getspecific(process->fThreadEndKey));
+    value = &sThreadEnd;
+  }
+  if (pthread_setspecific(process->fThreadEndKey, value) != 0) return;
   sThreadEnd.fArranged = true;
 }
 

@@ -17,6 +17,7 @@
 #define OS_CAPABILITY(name) OS_THREAD_ANNOTATION_(capability(name))
 #define OS_SCOPED_CAPABILITY OS_THREAD_ANNOTATION_(scoped_lockable)
 #define OS_GUARDED_BY(mu) OS_THREAD_ANNOTATION_(guarded_by(mu))
+#define OS_PT_GUARDED_BY(mu) OS_THREAD_ANNOTATION_(pt_guarded_by(mu))
 #define OS_ACQUIRE(...) OS_THREAD_ANNOTATION_(acquire_capability(__VA_ARGS__))
 #define OS_RELEASE(...) OS_THREAD_ANNOTATION_(release_capability(__VA_ARGS__))
 #define OS_TRY_ACQUIRE(...) OS_THREAD_ANNOTATION_(try_acquire_capability(__VA_ARGS__))

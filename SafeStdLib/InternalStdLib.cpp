@@ -40,23 +40,35 @@ void GiveStdLibMutex() {}
 #else
 namespace {
 inline void TakeStdLibMutex() OS_NO_THREAD_SAFETY_ANALYSIS {
-  OSMutexProtocol::Lock(OS::sStdLibOSMutex);
+  OSMutexProtocol::Lock(*OSStdLibMutexInUse());
 }
 inline void GiveStdLibMutex() OS_NO_THREAD_SAFETY_ANALYSIS {
-  OSMutexProtocol::Unlock(OS::sStdLibOSMutex);
+  OSMutexProtocol::Unlock(*OSStdLibMutexInUse());
 }
 }  // namespace
 #endif
 
 // ---- The capped console printer's state, for the life of the process:
-// the process's one record, shared by every copy of the library in it.
+// the process's one record, shared by every copy of the library in it that
+// can share it, or this copy's own.
 
-static UInt64& sTotalChars OS_GUARDED_BY(OS::sStdLibOSMutex) =
-    SafeStdLibPrivate::sMaxPrintfRecord.fTotalChars;
-static UInt32& sMaxTotalCharsInK OS_GUARDED_BY(OS::sStdLibOSMutex) =
-    SafeStdLibPrivate::sMaxPrintfRecord.fMaxTotalCharsInK;
-static int& sMaxFileSizeReached OS_GUARDED_BY(OS::sStdLibOSMutex) =
-    SafeStdLibPrivate::sMaxPrintfRecord.fMaxFileSizeReached;
+static MaxPrintfRecord sOwnMaxPrintfRecord = {0, 100000, 0, kMaxPrintfLayout,
+                                              sizeof(MaxPrintfRecord)};
+static MaxPrintfRecord* sMaxPrintf OS_PT_GUARDED_BY(OS::sStdLibOSMutex) =
+    &SafeStdLibPrivate::sMaxPrintfRecord;
+
+// Runs after the utilities' start-up (priority 101) has chosen the mutex,
+// before ordinary static constructors.
+__attribute__((constructor(102))) static void JoinMaxPrintfRecord() {
+  if (!OSMayShare(&SafeStdLibPrivate::sMaxPrintfRecord, kMaxPrintfSharedSize,
+                  "a capped printer's total and limit"))
+    sMaxPrintf = &sOwnMaxPrintfRecord;
+}
+
+// The three values, by the names the routines below have always used.
+#define sTotalChars (sMaxPrintf->fTotalChars)
+#define sMaxTotalCharsInK (sMaxPrintf->fMaxTotalCharsInK)
+#define sMaxFileSizeReached (sMaxPrintf->fMaxFileSizeReached)
 
 // A print that the C library fails with EOVERFLOW has written its text,
 // more than INT_MAX characters, and could not count it. It counts as at
@@ -67,12 +79,12 @@ static void CountUncountablePrint(UInt64 maxChars) OS_REQUIRES(OS::sStdLibOSMute
 }
 
 UInt32 zuvo_getmaxprintfcharsinK() {
-  OSInlineLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OSStdLibMutexInUse());
   return sMaxTotalCharsInK;
 }
 
 void zuvo_setmaxprintfcharsinK(UInt32 newMaxCharsInK) {
-  OSInlineLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OSStdLibMutexInUse());
   sMaxTotalCharsInK = newMaxCharsInK;
 }
 
@@ -159,7 +171,7 @@ __attribute__((always_inline)) static inline int PrintLocked(FILE* file, const c
                                                              va_list args) {
   TakeStdLibMutex();
   if (OS_LIKELY(ftrylockfile(file) == 0)) return PrintHeld<print>(file, fmt, args);
-  if (OS::sStdLibOSMutex.IsHeldByCallerAgain()) {
+  if (OSStdLibMutexInUse()->IsHeldByCallerAgain()) {
     flockfile(file);
     return PrintHeld<print>(file, fmt, args);
   }
@@ -199,7 +211,7 @@ int zuvo_vprintf(const char* fmt, va_list args) {
 
 int zuvo_sprintf(char* buffer, const char* fmt, ...) {
   if (buffer == nullptr) return -1;
-  OSInlineLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OSStdLibMutexInUse());
   va_list args;
   va_start(args, fmt);
   const int result = vsprintf(buffer, fmt, args);
@@ -209,7 +221,7 @@ int zuvo_sprintf(char* buffer, const char* fmt, ...) {
 
 int zuvo_vsprintf(char* buffer, const char* fmt, va_list args) {
   if (buffer == nullptr) return -1;
-  OSInlineLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OSStdLibMutexInUse());
   return vsprintf(buffer, fmt, args);
 }
 
@@ -229,7 +241,7 @@ int zuvo_vfprintf(FILE* file, const char* fmt, va_list args) {
 
 int zuvo_snprintf(char* str, size_t size, const char* fmt, ...) {
   if (str == nullptr) return -1;
-  OSInlineLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OSStdLibMutexInUse());
   va_list args;
   va_start(args, fmt);
   const int result = vsnprintf(str, size, fmt, args);
@@ -239,7 +251,7 @@ int zuvo_snprintf(char* str, size_t size, const char* fmt, ...) {
 
 int zuvo_vsnprintf(char* str, size_t size, const char* fmt, va_list args) {
   if (str == nullptr) return -1;
-  OSInlineLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OSStdLibMutexInUse());
   return vsnprintf(str, size, fmt, args);
 }
 
@@ -247,7 +259,7 @@ int zuvo_vsnprintf(char* str, size_t size, const char* fmt, va_list args) {
 
 size_t zuvo_strftime(char* buf, size_t maxsize, const char* format, const struct tm* timeptr) {
   if (buf == nullptr) return 0;
-  OSInlineLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OSStdLibMutexInUse());
   const size_t result = strftime(buf, maxsize, format, timeptr);
   // strftime may leave a text that did not fit partly written and
   // unterminated.
@@ -269,19 +281,19 @@ static bool IsUsable(const char* buffer, int buffLen) { return buffer != nullptr
 
 char* zuvo_strerror(int errnum, char* buffer, int buffLen) {
   if (!IsUsable(buffer, buffLen)) return nullptr;
-  OSInlineLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OSStdLibMutexInUse());
   return CopyText(strerror(errnum), buffer, buffLen);
 }
 
 char* zuvo_ctime(const time_t* timep, char* buffer, int buffLen) {
   if (!IsUsable(buffer, buffLen)) return nullptr;
-  OSInlineLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OSStdLibMutexInUse());
   return CopyText(ctime(timep), buffer, buffLen);
 }
 
 char* zuvo_asctime(const struct tm* timeptr, char* buffer, int buffLen) {
   if (!IsUsable(buffer, buffLen)) return nullptr;
-  OSInlineLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OSStdLibMutexInUse());
   return CopyText(asctime(timeptr), buffer, buffLen);
 }
 
@@ -295,12 +307,12 @@ static struct tm* CopyTime(const struct tm* time, struct tm* result) {
 
 struct tm* zuvo_gmtime(const time_t* timep, struct tm* result) {
   if (result == nullptr) return nullptr;
-  OSInlineLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OSStdLibMutexInUse());
   return CopyTime(gmtime(timep), result);
 }
 
 struct tm* zuvo_localtime(const time_t* timep, struct tm* result) {
   if (result == nullptr) return nullptr;
-  OSInlineLocker locker(OS::GetStdLibMutex());
+  OSInlineLocker locker(OSStdLibMutexInUse());
   return CopyTime(localtime(timep), result);
 }

@@ -2,6 +2,7 @@
 // Each case runs in a child: the figures live for the whole process.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -86,6 +87,68 @@ TEST(Contention, AStallIsReportedOnceWithItsWaitersAndHolder) {
       << child.out;
   EXPECT_EQ(child.out.find('\n'), child.out.size() - 1) << child.out;
   EXPECT_NE(child.out.find(" thread(s) wait; held by thread 0x"), std::string::npos);
+}
+
+[[noreturn]] void Throw(const char*, const void*, UInt64) { throw 42; }
+
+// A tracer that throws leaves no level held: the routine that waited
+// returns, and another thread then takes the mutex at once.
+TEST(Contention, ATracerThatThrowsLeavesNoLevelHeld) {
+  const ChildResult child = RunInChild([] {
+    dup2(STDOUT_FILENO, STDERR_FILENO);
+    OS::SetStdLibMutexTracer(Throw);
+    WaitBehindAHolder(2);
+    OS::SetStdLibMutexTracer(nullptr);
+    std::thread([] {
+      CHILD_CHECK(OS::GetStdLibMutex()->TryLock());
+      OS::GetStdLibMutex()->Unlock();
+    }).join();
+  });
+  EXPECT_TRUE(child.ExitedCleanly()) << child.Describe();
+  EXPECT_EQ(child.out,
+            "SafeStdLib: the standard-library mutex's contention tracer threw; its exceptions "
+            "are dropped\n");
+}
+
+// A child of fork() starts as a process with one thread: what its parent's
+// waiters and stall left behind is not the child's. Forked by a holder
+// while two threads wait and their stall has been reported.
+TEST(Contention, AForkedChildCountsAndReportsItsOwnStall) {
+  if (!ChildMayStartThreads()) GTEST_SKIP() << "the child of a busy process starts a thread";
+  const ChildResult child = RunInChild([] {
+    dup2(STDOUT_FILENO, STDERR_FILENO);
+    OS::SetStdLibMutexStallMillis(20);
+    OSMutexLocker locker(OS::GetStdLibMutex());
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 2; ++i)
+      waiters.emplace_back([] {
+        char text[16];
+        zuvo_snprintf(text, sizeof text, "%d", 2);
+      });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const pid_t pid = fork();
+    if (pid == 0) {
+      std::thread waiter([] {
+        char text[16];
+        zuvo_snprintf(text, sizeof text, "%d", 1);
+      });
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      locker.Unlock();
+      waiter.join();
+      locker.Lock();
+      _exit(0);
+    }
+    int status = -1;
+    CHILD_CHECK(pid > 0 && waitpid(pid, &status, 0) == pid && status == 0);
+    locker.Unlock();
+    for (std::thread& t : waiters) t.join();
+    locker.Lock();
+  });
+  EXPECT_TRUE(child.ExitedCleanly()) << child.Describe();
+  const std::string stall = "SafeStdLib: waited 20 ms for the standard-library mutex; ";
+  const size_t parent = child.out.find(stall + "2 thread(s) wait");
+  EXPECT_NE(parent, std::string::npos) << child.out;
+  EXPECT_NE(child.out.find(stall + "1 thread(s) wait", parent), std::string::npos) << child.out;
 }
 
 }  // namespace

@@ -17,29 +17,6 @@
 
 namespace {
 
-// The sanitizers' runtimes cannot start a thread in the child of a process
-// whose other threads were busy at fork(): their own state may be mid-update.
-// Nor can qemu's user-mode emulator, which the test runner names in
-// SAFESTDLIB_EMULATOR when it runs the tests under one.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#  if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#  else
-constexpr bool kSanitized = false;
-#  endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
-bool UnderEmulator() {
-  const char* emulator = getenv("SAFESTDLIB_EMULATOR");
-  return emulator != nullptr && *emulator != '\0';
-}
-
-bool ChildMayStartThreads() { return !kSanitized && !UnderEmulator(); }
-
 // Makes one call of every routine, as a child would after fork(). Ends the
 // process with a failure if any result is wrong.
 void CallEveryRoutine() {

@@ -7,6 +7,7 @@
 #define SafeStdLib_TestSupport_H
 
 #include <pthread.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
@@ -39,6 +40,29 @@ struct ChildResult {
   // Explains a failed child: its status as text.
   std::string Describe() const;
 };
+
+// The sanitizers' runtimes cannot start a thread in the child of a process
+// whose other threads were busy at fork(): their own state may be mid-update.
+// Nor can qemu's user-mode emulator, which the test runner names in
+// SAFESTDLIB_EMULATOR when it runs the tests under one.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#  if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#  else
+constexpr bool kSanitized = false;
+#  endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+inline bool UnderEmulator() {
+  const char* emulator = getenv("SAFESTDLIB_EMULATOR");
+  return emulator != nullptr && *emulator != '\0';
+}
+
+inline bool ChildMayStartThreads() { return !kSanitized && !UnderEmulator(); }
 
 // Runs body in a forked child with standard output going to a fresh file,
 // and returns once the child has ended. The child exits 0 when body returns;

@@ -74,6 +74,9 @@ class OSMutexProtocol {
   // the standard-library mutex, and reports a stall.
   static void WaitFor(OSMutex& m, pthread_t self, bool (*tryTake)(OSMutex&));
   static void Block(OSMutex& m, bool stdLib);
+  // Calls the host's contention tracer for m, just taken after waited ns.
+  using Tracer = void (*)(const char* message, const void* mutex, UInt64 waitNanos);
+  static void CallTracer(Tracer tracer, OSMutex& m, UInt64 waited);
   // pthread_mutex_trylock() of m's pthread mutex; true when it took it.
   static bool TryTakeByCall(OSMutex& m);
   // The fast path's unlock of a lock word that held other than 1.

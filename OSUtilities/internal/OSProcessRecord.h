@@ -1,30 +1,48 @@
 // OSProcessRecord.h: what the copies of the library in one process share
-// beside the mutex itself.
+// beside the mutex itself, and what each copy makes of it.
 //
 // Private to the library; never installed. One record per process (see
-// OSProcessUnique.h). The first copy to run its start-up takes charge of
-// the record: it registers the process's fork handlers and the exit hold,
-// makes the thread-end key, and keeps itself loaded for the life of the
-// process, so that nothing it registered can outlive its code.
+// OSProcessUnique.h): the first definition the dynamic linker meets, which
+// may come from a copy of an earlier release. The record is an interface
+// between releases, and grows only at its end:
+//
+//   layout 1  OSProcessCore alone (the earliest releases)
+//   layout 2  + OSProcessWaits
+//   layout 3  + OSProcessInterface, which names the layout and size
+//
+// A copy learns the layout of the definition it is bound to from the
+// definition's symbol size before it touches anything past the core, never
+// reads or writes past what that definition holds, and keeps whatever it
+// cannot share in state of its own (OSProcessView). Fields are never
+// reordered or given another meaning; a change that cannot be appended
+// takes a new symbol name.
+//
+// The first copy to run its start-up takes charge of the record: it
+// registers the process's fork handlers and the exit hold, makes the
+// thread-end key, and keeps itself loaded for the life of the process, so
+// that nothing it registered can outlive its code.
 #ifndef OSProcessRecord_H
 #define OSProcessRecord_H
 
 #include <pthread.h>
+#include <stddef.h>
 
+#include "OS.h"
 #include "OSHeaders.h"
 
-// One per thread and copy of the library: whether the thread has arranged,
-// through that copy, for the standard-library mutex to be released if the
-// thread ends holding it. The thread-end key's value chains the links of
-// every copy the thread arranged through, so that the key's destructor can
-// clear them all, and a level taken in a later key destructor arranges the
-// release again.
+// A thread-local link of one copy: whether the thread has arranged, through
+// that copy, for the standard-library mutex to be released if the thread
+// ends holding it. Under the earlier releases' thread-end protocol the key's
+// value chains the links of every copy the thread arranged through, and the
+// key's destructor clears them all; a copy that links itself in then must
+// stay loaded. The protocol of this release never puts a link in the chain.
 struct OSThreadEndLink {
   bool fArranged;
   OSThreadEndLink* fNext;
 };
 
-struct OSProcessRecord {
+// Layout 1.
+struct OSProcessCore {
   int fClaimed;  // 1 once a copy has taken charge of the process
   // Made by the copy in charge, and by every copy through it: 0 while no
   // key is made, 1 while one thread makes it, 2 once fThreadEndKey is made.
@@ -34,14 +52,17 @@ struct OSProcessRecord {
   // may run: the key's destructor lives there. Null until a copy takes
   // charge.
   bool (*fMakeThreadEndKey)();
+};
 
-  // How the standard-library mutex has been waited for: written by a
-  // waiter once it holds the mutex, read under it (OS::GetStdLibMutexContention()).
+// Layout 2: how the standard-library mutex has been waited for, written by
+// a waiter once it holds the mutex and read under it
+// (OS::GetStdLibMutexContention()), and what the host asked for (OS.h),
+// read by waiters without the mutex.
+struct OSProcessWaits {
   UInt64 fContendedLocks;
   UInt64 fWaitNanos;
   UInt64 fLongestWaitNanos;
   UInt64 fKernelWaits;
-  // What the host asked for (OS.h); read by waiters without the mutex.
   void (*fTracer)(const char* message, const void* mutex, UInt64 waitNanos);
   UInt32 fStallMillis;  // 0: no stall line
   // Threads waiting for the mutex now; the holder a stall line was written
@@ -50,13 +71,90 @@ struct OSProcessRecord {
   pthread_t fStallReported;
 };
 
+// How the mutex is locked: the lock word of the C library's default mutex,
+// taken either directly or inside the pthread calls, and given back the
+// way it was taken; fHolder is the holder's pthread_t, stored only by the
+// holder; fHolderCount is touched only by the holder. Every release so far
+// locks this way. Copies that lock another way must not share the mutex.
+// A test-only build claims another protocol, to be turned away.
+#if defined(SAFESTDLIB_TEST_ONLY_MUTEX_PROTOCOL)
+constexpr UInt32 kOSMutexProtocol = SAFESTDLIB_TEST_ONLY_MUTEX_PROTOCOL;
+#else
+constexpr UInt32 kOSMutexProtocol = 1;
+#endif
+
+// What the copy in charge's thread-end key destructor expects of the key's
+// value: 0 (what the earlier releases leave) a chain of OSThreadEndLinks,
+// which it follows and clears; 1 any value, which it never follows.
+constexpr UInt32 kOSThreadEndChain = 0;
+constexpr UInt32 kOSThreadEndUnlinked = 1;
+
+// Layout 3.
+struct OSProcessInterface {
+  UInt32 fLayout;         // the definition's layout: 3 or later
+  UInt32 fSize;           // sizeof the definition's OSProcessRecord
+  UInt32 fMutexProtocol;  // kOSMutexProtocol of the first copy
+  UInt32 fMutexSize;      // sizeof the first copy's OSMutex
+  UInt32 fThreadEnd;      // set by the copy in charge when it takes charge
+};
+
+struct OSProcessRecord {
+  OSProcessCore fCore;
+  OSProcessWaits fWaits;
+  OSProcessInterface fInterface;
+};
+
+constexpr UInt32 kOSProcessLayout = 3;
+
+// The size of a definition of each layout, which is what its symbol says.
+constexpr size_t kOSProcessLayout1Size = sizeof(OSProcessCore);
+constexpr size_t kOSProcessLayout2Size = offsetof(OSProcessRecord, fInterface);
+static_assert(offsetof(OSProcessRecord, fWaits) == kOSProcessLayout1Size,
+              "the waits must follow the core, as in the layout 2 releases");
+#if defined(__x86_64__)
+static_assert(kOSProcessLayout1Size == 24 && kOSProcessLayout2Size == 80,
+              "the earlier releases' layouts moved");
+#endif
+
 namespace OSPrivate {
 SAFESTDLIB_API extern OSProcessRecord sProcess;
 }
 
+// What this copy uses of the process-wide state, chosen once by its
+// start-up (OS.cpp) before any of its routines can run in another thread.
+// Until then: the process's mutex and core, and waits of its own.
+struct OSProcessView {
+  OSMutex* fMutex;         // the standard-library mutex the routines take
+  OSProcessCore* fCore;    // the thread-end key; null: no thread-end release
+  OSProcessWaits* fWaits;  // the process's figures or this copy's own
+  UInt32 fThreadEnd;       // the protocol of the copy in charge's key
+};
+
+namespace OSPrivate {
+extern OSProcessView sView __attribute__((visibility("hidden")));
+}
+
+// The standard-library mutex that this copy's routines take: the process's,
+// unless this copy cannot share it. Never blocks.
+inline OSMutex* OSStdLibMutexInUse() OS_RETURN_CAPABILITY(OS::sStdLibOSMutex) {
+  return OSPrivate::sView.fMutex;
+}
+
+// For process-wide state of the routines' own, guarded by the
+// standard-library mutex, once this copy's start-up has chosen its view:
+// whether this copy may use the definition that its reference `used`
+// reaches, which must hold at least `needed` bytes and be guarded by the
+// mutex this copy takes. Otherwise says once on standard error, naming
+// this copy, that it keeps `what` of its own, and returns false.
+bool OSMayShare(const void* used, size_t needed, const char* what);
+
+// The thread-end key's value under kOSThreadEndUnlinked: never followed,
+// and the process's record, which the dynamic linker never unloads.
+inline void* OSThreadEndArmed() { return &OSPrivate::sProcess; }
+
 // The thread-end key's destructor: releases every level of the
 // standard-library mutex that the ending thread still holds, and says so on
 // standard error.
-void OSReleaseForEndedThread(void* links);
+void OSReleaseForEndedThread(void* value);
 
 #endif  // OSProcessRecord_H

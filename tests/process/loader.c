@@ -9,7 +9,15 @@
  *       plugin is unloaded, then the thread ends (and the process forks)
  *   loader keys <plugin.so>  the plugin is loaded once the process has no
  *       pthread key left, and must work; with one key given back,
- *       a thread that ends holding the mutex must have it released */
+ *       a thread that ends holding the mutex must have it released
+ *   loader reuse <plugin.so> <tls.so>  a thread takes the mutex through the
+ *       executable's copy and through the plugin, the plugin is unloaded
+ *       and an object with initialised static TLS loaded, which may get the
+ *       plugin's TLS space; then the thread ends
+ *   loader apart <plugin.so>  the plugin's copy must keep a mutex of its own
+ *   loader namespace <plugin.so>  the plugin is opened in a link-map
+ *       namespace of its own (dlmopen) and must still work */
+#define _GNU_SOURCE /* dlmopen */
 #include <dlfcn.h>
 #include <pthread.h>
 #include <semaphore.h>
@@ -139,6 +147,51 @@ static int Keys(const char* name) {
   return failures == 0 ? 0 : 1;
 }
 
+static void* LockThroughHostAndPlugin(void* plugin) {
+  HostSetLimitInK(((struct Plugin*)plugin)->limit());
+  return CallThenWait(plugin);
+}
+
+static int Reuse(struct Plugin* p, const char* tls) {
+  pthread_t thread;
+  void* fill;
+  unsigned (*sum)(void);
+  if (!HostSetLimitInK) return 2;
+  sem_init(&called, 0, 0);
+  sem_init(&unloaded, 0, 0);
+  if (pthread_create(&thread, NULL, LockThroughHostAndPlugin, p) != 0) return 2;
+  sem_wait(&called);
+  Check(dlclose(p->handle) == 0, "dlclose failed");
+  fill = dlopen(tls, RTLD_NOW | RTLD_LOCAL);
+  *(void**)&sum = fill != NULL ? dlsym(fill, "TlsFillSum") : NULL;
+  Check(sum != NULL && sum() == 256u * 0x42u, "the TLS object did not load");
+  sem_post(&unloaded);
+  Check(pthread_join(thread, NULL) == 0, "join failed");
+  return failures == 0 ? 0 : 1;
+}
+
+static int Apart(struct Plugin* p) {
+  if (!HostSetLimitInK) return 2;
+  HostSetLimitInK(7);
+  Check(p->limit() == 100000, "the plugin shares a printer guarded by a mutex it does not take");
+  Check(p->maxprintf("x") == 1 && InThread(CouldLock, p) != NULL, "the plugin does not work");
+  return failures == 0 ? 0 : 1;
+}
+
+static int Namespace(const char* name) {
+  unsigned (*limit)(void);
+  void* handle = dlmopen(LM_ID_NEWLM, name, RTLD_NOW | RTLD_LOCAL);
+  if (handle == NULL) {
+    /* A C library whose static TLS has no room for another namespace's
+     * copy of it refuses; nothing then runs apart. */
+    fprintf(stderr, "SafeStdLib: not run: %s\n", dlerror());
+    return 0;
+  }
+  *(void**)&limit = dlsym(handle, "PluginLimitInK");
+  Check(limit != NULL && limit() == 100000, "the plugin does not work in a namespace of its own");
+  return failures == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
   struct Plugin a, b;
   if (argc == 4 && strcmp(argv[1], "share") == 0)
@@ -146,5 +199,8 @@ int main(int argc, char** argv) {
   if ((argc == 3 || argc == 4) && strcmp(argv[1], "unload") == 0)
     return Open(argv[2], &a) ? Unload(&a, argc == 4) : 2;
   if (argc == 3 && strcmp(argv[1], "keys") == 0) return Keys(argv[2]);
+  if (argc == 4 && strcmp(argv[1], "reuse") == 0) return Open(argv[2], &a) ? Reuse(&a, argv[3]) : 2;
+  if (argc == 3 && strcmp(argv[1], "apart") == 0) return Open(argv[2], &a) ? Apart(&a) : 2;
+  if (argc == 3 && strcmp(argv[1], "namespace") == 0) return Namespace(argv[2]);
   return 2;
 }
