@@ -100,8 +100,9 @@ TEST(Contention, ATracerThatThrowsLeavesNoLevelHeld) {
     WaitBehindAHolder(2);
     OS::SetStdLibMutexTracer(nullptr);
     std::thread([] {
-      CHILD_CHECK(OS::GetStdLibMutex()->TryLock());
-      OS::GetStdLibMutex()->Unlock();
+      OSMutex& mutex = *OS::GetStdLibMutex();
+      if (!mutex.TryLock()) ChildCheckFailed(__FILE__, __LINE__, "the mutex is held");
+      mutex.Unlock();
     }).join();
   });
   EXPECT_TRUE(child.ExitedCleanly()) << child.Describe();
@@ -113,37 +114,35 @@ TEST(Contention, ATracerThatThrowsLeavesNoLevelHeld) {
 // A child of fork() starts as a process with one thread: what its parent's
 // waiters and stall left behind is not the child's. Forked by a holder
 // while two threads wait and their stall has been reported.
+void ForkWhileAStallIsReported() OS_NO_THREAD_SAFETY_ANALYSIS {
+  const auto wait = [] {
+    char text[16];
+    zuvo_snprintf(text, sizeof text, "%d", 1);
+  };
+  dup2(STDOUT_FILENO, STDERR_FILENO);
+  OS::SetStdLibMutexStallMillis(20);
+  OSMutex& mutex = *OS::GetStdLibMutex();
+  mutex.Lock();
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 2; ++i) waiters.emplace_back(wait);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::thread waiter(wait);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    mutex.Unlock();
+    waiter.join();
+    _exit(0);
+  }
+  int status = -1;
+  CHILD_CHECK(pid > 0 && waitpid(pid, &status, 0) == pid && status == 0);
+  mutex.Unlock();
+  for (std::thread& t : waiters) t.join();
+}
+
 TEST(Contention, AForkedChildCountsAndReportsItsOwnStall) {
   if (!ChildMayStartThreads()) GTEST_SKIP() << "the child of a busy process starts a thread";
-  const ChildResult child = RunInChild([] {
-    dup2(STDOUT_FILENO, STDERR_FILENO);
-    OS::SetStdLibMutexStallMillis(20);
-    OSMutexLocker locker(OS::GetStdLibMutex());
-    std::vector<std::thread> waiters;
-    for (int i = 0; i < 2; ++i)
-      waiters.emplace_back([] {
-        char text[16];
-        zuvo_snprintf(text, sizeof text, "%d", 2);
-      });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const pid_t pid = fork();
-    if (pid == 0) {
-      std::thread waiter([] {
-        char text[16];
-        zuvo_snprintf(text, sizeof text, "%d", 1);
-      });
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      locker.Unlock();
-      waiter.join();
-      locker.Lock();
-      _exit(0);
-    }
-    int status = -1;
-    CHILD_CHECK(pid > 0 && waitpid(pid, &status, 0) == pid && status == 0);
-    locker.Unlock();
-    for (std::thread& t : waiters) t.join();
-    locker.Lock();
-  });
+  const ChildResult child = RunInChild(ForkWhileAStallIsReported);
   EXPECT_TRUE(child.ExitedCleanly()) << child.Describe();
   const std::string stall = "SafeStdLib: waited 20 ms for the standard-library mutex; ";
   const size_t parent = child.out.find(stall + "2 thread(s) wait");
