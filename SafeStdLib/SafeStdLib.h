@@ -29,8 +29,9 @@
  * thread must not be cancelled with PTHREAD_CANCEL_ASYNCHRONOUS while it is
  * inside one.
  *
- * The ten C-linkage routines are valid C99; the three routines of the capped
- * console printer are C++ (their symbols are mangled).
+ * The ten C-linkage routines, their v-forms and their checked entries are
+ * valid C99; the three routines of the capped console printer are C++ (their
+ * symbols are mangled).
  */
 #ifndef SafeStdLib_H
 #define SafeStdLib_H
@@ -133,6 +134,45 @@ SAFESTDLIB_API char* zuvo_asctime(const struct tm* timeptr, char* buffer, int bu
  * convert the time. */
 SAFESTDLIB_API struct tm* zuvo_gmtime(const time_t* timep, struct tm* result);
 SAFESTDLIB_API struct tm* zuvo_localtime(const time_t* timep, struct tm* result);
+
+/* ---- Checked entries, for hosts built with _FORTIFY_SOURCE.
+ *
+ * Each is the plain routine of its name, less "_chk", with one more
+ * argument, objsize: the size the compiler knows for the caller's buffer.
+ * Each applies the plain routine's guard first (a null buffer, or buffLen
+ * below 1, returns the guard value at once, writing nothing and taking no
+ * lock), then its check, and then does exactly what the plain routine
+ * does: the same lock, blocking only while another thread holds it, the
+ * same truncation and the same result. A check that fails ends the process
+ * as glibc's own checks do: "*** buffer overflow detected ***" on standard
+ * error, then SIGABRT (glibc's __chk_fail(); on another C library the same
+ * words and abort()), holding nothing and having written nothing past
+ * objsize. They are for the calls of hosts built with _FORTIFY_SOURCE. */
+
+/* Fails, before taking the lock, if size > objsize; else zuvo_snprintf. */
+SAFESTDLIB_API int zuvo_snprintf_chk(char* str, size_t size, size_t objsize, const char* fmt, ...)
+    SAFESTDLIB_PRINTF_FORMAT(4, 5);
+/* Fails, before taking the lock, if size > objsize; else zuvo_vsnprintf. */
+SAFESTDLIB_API int zuvo_vsnprintf_chk(char* str, size_t size, size_t objsize, const char* fmt,
+                                      va_list args) SAFESTDLIB_PRINTF_FORMAT(4, 0);
+/* zuvo_sprintf holding the lock as it does, with objsize as the bound
+ * (glibc's __sprintf_chk): fails, once it has let go of the lock, if the
+ * text and its terminator did not fit in objsize bytes. */
+SAFESTDLIB_API int zuvo_sprintf_chk(char* buffer, size_t objsize, const char* fmt, ...)
+    SAFESTDLIB_PRINTF_FORMAT(3, 4);
+/* zuvo_sprintf_chk with a va_list, as zuvo_vsprintf. */
+SAFESTDLIB_API int zuvo_vsprintf_chk(char* buffer, size_t objsize, const char* fmt, va_list args)
+    SAFESTDLIB_PRINTF_FORMAT(3, 0);
+/* Fails, before taking the lock, if maxsize > objsize; else zuvo_strftime. */
+SAFESTDLIB_API size_t zuvo_strftime_chk(char* buf, size_t maxsize, size_t objsize,
+                                        const char* format, const struct tm* timeptr)
+    SAFESTDLIB_STRFTIME_FORMAT(4);
+/* Fail, before taking the lock, if buffLen > objsize; else the plain text
+ * copy. */
+SAFESTDLIB_API char* zuvo_strerror_chk(int errnum, char* buffer, int buffLen, size_t objsize);
+SAFESTDLIB_API char* zuvo_ctime_chk(const time_t* timep, char* buffer, int buffLen, size_t objsize);
+SAFESTDLIB_API char* zuvo_asctime_chk(const struct tm* timeptr, char* buffer, int buffLen,
+                                      size_t objsize);
 
 #ifdef __cplusplus
 } /* extern "C" */
