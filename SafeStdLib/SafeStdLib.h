@@ -146,9 +146,10 @@ SAFESTDLIB_API struct tm* zuvo_localtime(const time_t* timep, struct tm* result)
  * same truncation and the same result. A check that fails ends the process
  * as glibc's own checks do: "*** buffer overflow detected ***" on standard
  * error, then SIGABRT (glibc's __chk_fail(); on another C library the same
- * words and abort()), holding nothing and having written nothing past
- * objsize. Hosts do not name them: under _FORTIFY_SOURCE the macros below
- * route the plain routines' calls here. */
+ * words and abort()), holding no level of the mutex of its own (a caller's
+ * own levels stay held) and having written nothing past objsize. Hosts
+ * do not name them: under _FORTIFY_SOURCE the macros below route the plain
+ * routines' calls here. */
 
 /* Fails, before taking the lock, if size > objsize; else zuvo_snprintf. */
 SAFESTDLIB_API int zuvo_snprintf_chk(char* str, size_t size, size_t objsize, const char* fmt, ...)
