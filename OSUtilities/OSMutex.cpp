@@ -4,7 +4,11 @@
 
 #include "OSMutex.h"
 
-#include <cxxabi.h>  // abi::__forced_unwind, with libstdc++
+#if defined(__cpp_exceptions) && defined(__has_include)
+#  if __has_include(<cxxabi.h>)
+#    include <cxxabi.h>  // abi::__forced_unwind, with libstdc++
+#  endif
+#endif
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -85,6 +89,7 @@ void OSMutexProtocol::WaitFor(OSMutex& m, pthread_t self, bool (*tryTake)(OSMute
     CallTracer(tracer, m, waited);
 }
 
+#if defined(__cpp_exceptions)
 namespace {
 
 // Gives back the level just taken if the tracer's frame is left by an
@@ -106,6 +111,7 @@ class GiveBackIfUnwound {
 };
 
 }  // namespace
+#endif
 
 // A tracer's exception is contained: it would otherwise cross the C-linkage
 // routine that was locking, and leave the level it had just taken held for
@@ -113,14 +119,15 @@ class GiveBackIfUnwound {
 // once. A cancellation that unwinds through the tracer goes on, without the
 // level.
 void OSMutexProtocol::CallTracer(Tracer tracer, OSMutex& m, UInt64 waited) {
+#if defined(__cpp_exceptions)
   static bool sSaid = false;
   GiveBackIfUnwound giveBack(m);
   try {
     tracer("contended acquisition of the standard-library mutex", &m, waited);
-#if defined(__GLIBCXX__)
+#  if defined(__GLIBCXX__)
   } catch (abi::__forced_unwind&) {
     throw;
-#endif
+#  endif
   } catch (...) {
     if (!__atomic_exchange_n(&sSaid, true, __ATOMIC_RELAXED))
       fprintf(stderr,
@@ -128,6 +135,11 @@ void OSMutexProtocol::CallTracer(Tracer tracer, OSMutex& m, UInt64 waited) {
               "exceptions are dropped\n");
   }
   giveBack.Disarm();
+#else
+  // Built without exceptions, the library cannot be unwound through: a
+  // tracer's exception ends the process where it is thrown.
+  tracer("contended acquisition of the standard-library mutex", &m, waited);
+#endif
 }
 
 // Blocks in the pthread calls until the calling thread has m's pthread

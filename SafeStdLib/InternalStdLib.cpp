@@ -1,4 +1,5 @@
-// InternalStdLib.cpp: the thirteen SafeStdLib routines.
+// InternalStdLib.cpp: the thirteen SafeStdLib routines, and the checked
+// entries that a host built with _FORTIFY_SOURCE reaches.
 //
 // Each routine tests at most one argument, takes the standard-library mutex,
 // makes its one C library call, copies out what the C library keeps in
@@ -11,11 +12,16 @@
 // exactly once, whether or not the C library's frames can be unwound. This
 // file is compiled with -fno-builtin, so that the C library's output
 // routines stay calls of their own; no routine here is noexcept.
+//
+// Each checked entry (zuvo_snprintf_chk, ...) is its plain routine's guard,
+// one comparison, and its plain routine's inline body (Locked...()).
 
 #include <errno.h>
 #include <limits.h>
 #include <stdarg.h>
+#include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "OS.h"
 #include "OSMutex.h"
@@ -209,20 +215,87 @@ int zuvo_vprintf(const char* fmt, va_list args) {
   return PrintLocked<vfprintf>(stdout, fmt, args);
 }
 
+// How a checked entry (zuvo_snprintf_chk, ...) fails, for hosts built with
+// _FORTIFY_SOURCE.
+
+#if defined(__GLIBC__)
+// glibc's own failure for its fortified routines: its message on standard
+// error (or the terminal), then abort().
+extern "C" [[noreturn]] void __chk_fail(void);
+#endif
+
+// A fortified call was given more room than the caller's buffer has: ends
+// the process as glibc's checks do.
+[[noreturn]] __attribute__((noinline, cold)) static void BufferOverflowDetected() {
+#if defined(__GLIBC__)
+  __chk_fail();
+#else
+  static const char kText[] = "*** buffer overflow detected ***: terminated\n";
+  if (write(STDERR_FILENO, kText, sizeof kText - 1) < 0) {
+    // Nothing more to say: the process ends either way.
+  }
+  abort();
+#endif
+}
+
+// The bounded routines' check, glibc's __snprintf_chk's: the size given
+// must be no more than the buffer's.
+__attribute__((always_inline)) static inline void CheckFits(size_t size, size_t objsize) {
+  if (OS_UNLIKELY(size > objsize)) BufferOverflowDetected();
+}
+
+// The bodies of the plain routines, shared with their checked entries: each
+// for a caller that has applied the routine's guard.
+__attribute__((always_inline)) static inline int LockedVsprintf(char* buffer, const char* fmt,
+                                                                va_list args) {
+  OSInlineLocker locker(OSStdLibMutexInUse());
+  return vsprintf(buffer, fmt, args);
+}
+
+__attribute__((always_inline)) static inline int LockedVsnprintf(char* str, size_t size,
+                                                                 const char* fmt, va_list args) {
+  OSInlineLocker locker(OSStdLibMutexInUse());
+  return vsnprintf(str, size, fmt, args);
+}
+
+// The unbounded routines' check, glibc's __sprintf_chk's: the text, printed
+// holding the lock with the buffer's size as the bound, must have fit whole
+// with its terminator. A buffer of more than INT_MAX bytes holds any text
+// that can be printed (musl's vsnprintf refuses such a bound).
+__attribute__((always_inline)) static inline int CheckedVsprintf(char* buffer, size_t objsize,
+                                                                 const char* fmt, va_list args) {
+  if (objsize > static_cast<size_t>(INT_MAX)) return LockedVsprintf(buffer, fmt, args);
+  const int result = LockedVsnprintf(buffer, objsize, fmt, args);
+  if (OS_UNLIKELY(result >= 0 && static_cast<size_t>(result) >= objsize)) BufferOverflowDetected();
+  return result;
+}
+
 int zuvo_sprintf(char* buffer, const char* fmt, ...) {
   if (buffer == nullptr) return -1;
-  OSInlineLocker locker(OSStdLibMutexInUse());
   va_list args;
   va_start(args, fmt);
-  const int result = vsprintf(buffer, fmt, args);
+  const int result = LockedVsprintf(buffer, fmt, args);
   va_end(args);
   return result;
 }
 
 int zuvo_vsprintf(char* buffer, const char* fmt, va_list args) {
   if (buffer == nullptr) return -1;
-  OSInlineLocker locker(OSStdLibMutexInUse());
-  return vsprintf(buffer, fmt, args);
+  return LockedVsprintf(buffer, fmt, args);
+}
+
+int zuvo_sprintf_chk(char* buffer, size_t objsize, const char* fmt, ...) {
+  if (buffer == nullptr) return -1;
+  va_list args;
+  va_start(args, fmt);
+  const int result = CheckedVsprintf(buffer, objsize, fmt, args);
+  va_end(args);
+  return result;
+}
+
+int zuvo_vsprintf_chk(char* buffer, size_t objsize, const char* fmt, va_list args) {
+  if (buffer == nullptr) return -1;
+  return CheckedVsprintf(buffer, objsize, fmt, args);
 }
 
 int zuvo_fprintf(FILE* file, const char* fmt, ...) {
@@ -241,30 +314,57 @@ int zuvo_vfprintf(FILE* file, const char* fmt, va_list args) {
 
 int zuvo_snprintf(char* str, size_t size, const char* fmt, ...) {
   if (str == nullptr) return -1;
-  OSInlineLocker locker(OSStdLibMutexInUse());
   va_list args;
   va_start(args, fmt);
-  const int result = vsnprintf(str, size, fmt, args);
+  const int result = LockedVsnprintf(str, size, fmt, args);
   va_end(args);
   return result;
 }
 
 int zuvo_vsnprintf(char* str, size_t size, const char* fmt, va_list args) {
   if (str == nullptr) return -1;
-  OSInlineLocker locker(OSStdLibMutexInUse());
-  return vsnprintf(str, size, fmt, args);
+  return LockedVsnprintf(str, size, fmt, args);
+}
+
+int zuvo_snprintf_chk(char* str, size_t size, size_t objsize, const char* fmt, ...) {
+  if (str == nullptr) return -1;
+  CheckFits(size, objsize);
+  va_list args;
+  va_start(args, fmt);
+  const int result = LockedVsnprintf(str, size, fmt, args);
+  va_end(args);
+  return result;
+}
+
+int zuvo_vsnprintf_chk(char* str, size_t size, size_t objsize, const char* fmt, va_list args) {
+  if (str == nullptr) return -1;
+  CheckFits(size, objsize);
+  return LockedVsnprintf(str, size, fmt, args);
 }
 
 // ---- Locked time and error text.
 
-size_t zuvo_strftime(char* buf, size_t maxsize, const char* format, const struct tm* timeptr) {
-  if (buf == nullptr) return 0;
+__attribute__((always_inline)) static inline size_t LockedStrftime(char* buf, size_t maxsize,
+                                                                   const char* format,
+                                                                   const struct tm* timeptr) {
   OSInlineLocker locker(OSStdLibMutexInUse());
   const size_t result = strftime(buf, maxsize, format, timeptr);
   // strftime may leave a text that did not fit partly written and
   // unterminated.
   if (result == 0 && maxsize > 0) buf[0] = '\0';
   return result;
+}
+
+size_t zuvo_strftime(char* buf, size_t maxsize, const char* format, const struct tm* timeptr) {
+  if (buf == nullptr) return 0;
+  return LockedStrftime(buf, maxsize, format, timeptr);
+}
+
+size_t zuvo_strftime_chk(char* buf, size_t maxsize, size_t objsize, const char* format,
+                         const struct tm* timeptr) {
+  if (buf == nullptr) return 0;
+  CheckFits(maxsize, objsize);
+  return LockedStrftime(buf, maxsize, format, timeptr);
 }
 
 // Copies the C library's text (null when it could not convert) into the
@@ -279,22 +379,56 @@ static char* CopyText(const char* text, char* buffer, int buffLen) {
 
 static bool IsUsable(const char* buffer, int buffLen) { return buffer != nullptr && buffLen >= 1; }
 
-char* zuvo_strerror(int errnum, char* buffer, int buffLen) {
-  if (!IsUsable(buffer, buffLen)) return nullptr;
+__attribute__((always_inline)) static inline char* LockedStrerror(int errnum, char* buffer,
+                                                                  int buffLen) {
   OSInlineLocker locker(OSStdLibMutexInUse());
   return CopyText(strerror(errnum), buffer, buffLen);
 }
 
-char* zuvo_ctime(const time_t* timep, char* buffer, int buffLen) {
-  if (!IsUsable(buffer, buffLen)) return nullptr;
+__attribute__((always_inline)) static inline char* LockedCtime(const time_t* timep, char* buffer,
+                                                               int buffLen) {
   OSInlineLocker locker(OSStdLibMutexInUse());
   return CopyText(ctime(timep), buffer, buffLen);
 }
 
-char* zuvo_asctime(const struct tm* timeptr, char* buffer, int buffLen) {
-  if (!IsUsable(buffer, buffLen)) return nullptr;
+__attribute__((always_inline)) static inline char* LockedAsctime(const struct tm* timeptr,
+                                                                 char* buffer, int buffLen) {
   OSInlineLocker locker(OSStdLibMutexInUse());
   return CopyText(asctime(timeptr), buffer, buffLen);
+}
+
+char* zuvo_strerror(int errnum, char* buffer, int buffLen) {
+  if (!IsUsable(buffer, buffLen)) return nullptr;
+  return LockedStrerror(errnum, buffer, buffLen);
+}
+
+char* zuvo_ctime(const time_t* timep, char* buffer, int buffLen) {
+  if (!IsUsable(buffer, buffLen)) return nullptr;
+  return LockedCtime(timep, buffer, buffLen);
+}
+
+char* zuvo_asctime(const struct tm* timeptr, char* buffer, int buffLen) {
+  if (!IsUsable(buffer, buffLen)) return nullptr;
+  return LockedAsctime(timeptr, buffer, buffLen);
+}
+
+// The text copies' checks follow their guard, so buffLen is at least 1.
+char* zuvo_strerror_chk(int errnum, char* buffer, int buffLen, size_t objsize) {
+  if (!IsUsable(buffer, buffLen)) return nullptr;
+  CheckFits(static_cast<size_t>(buffLen), objsize);
+  return LockedStrerror(errnum, buffer, buffLen);
+}
+
+char* zuvo_ctime_chk(const time_t* timep, char* buffer, int buffLen, size_t objsize) {
+  if (!IsUsable(buffer, buffLen)) return nullptr;
+  CheckFits(static_cast<size_t>(buffLen), objsize);
+  return LockedCtime(timep, buffer, buffLen);
+}
+
+char* zuvo_asctime_chk(const struct tm* timeptr, char* buffer, int buffLen, size_t objsize) {
+  if (!IsUsable(buffer, buffLen)) return nullptr;
+  CheckFits(static_cast<size_t>(buffLen), objsize);
+  return LockedAsctime(timeptr, buffer, buffLen);
 }
 
 // Copies the C library's broken-down time (null when it could not convert)

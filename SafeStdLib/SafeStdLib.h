@@ -29,8 +29,9 @@
  * thread must not be cancelled with PTHREAD_CANCEL_ASYNCHRONOUS while it is
  * inside one.
  *
- * The ten C-linkage routines are valid C99; the three routines of the capped
- * console printer are C++ (their symbols are mangled).
+ * The ten C-linkage routines, their v-forms and their checked entries are
+ * valid C99; the three routines of the capped console printer are C++ (their
+ * symbols are mangled).
  */
 #ifndef SafeStdLib_H
 #define SafeStdLib_H
@@ -134,8 +135,176 @@ SAFESTDLIB_API char* zuvo_asctime(const struct tm* timeptr, char* buffer, int bu
 SAFESTDLIB_API struct tm* zuvo_gmtime(const time_t* timep, struct tm* result);
 SAFESTDLIB_API struct tm* zuvo_localtime(const time_t* timep, struct tm* result);
 
+/* ---- Checked entries, for hosts built with _FORTIFY_SOURCE.
+ *
+ * Each is the plain routine of its name, less "_chk", with one more
+ * argument, objsize: the size the compiler knows for the caller's buffer.
+ * Each applies the plain routine's guard first (a null buffer, or buffLen
+ * below 1, returns the guard value at once, writing nothing and taking no
+ * lock), then its check, and then does exactly what the plain routine
+ * does: the same lock, blocking only while another thread holds it, the
+ * same truncation and the same result. A check that fails ends the process
+ * as glibc's own checks do: "*** buffer overflow detected ***" on standard
+ * error, then SIGABRT (glibc's __chk_fail(); on another C library the same
+ * words and abort()), holding no level of the mutex of its own (a caller's
+ * own levels stay held) and having written nothing past objsize. Hosts
+ * do not name them: under _FORTIFY_SOURCE the macros below route the plain
+ * routines' calls here. */
+
+/* Fails, before taking the lock, if size > objsize; else zuvo_snprintf. */
+SAFESTDLIB_API int zuvo_snprintf_chk(char* str, size_t size, size_t objsize, const char* fmt, ...)
+    SAFESTDLIB_PRINTF_FORMAT(4, 5);
+/* Fails, before taking the lock, if size > objsize; else zuvo_vsnprintf. */
+SAFESTDLIB_API int zuvo_vsnprintf_chk(char* str, size_t size, size_t objsize, const char* fmt,
+                                      va_list args) SAFESTDLIB_PRINTF_FORMAT(4, 0);
+/* zuvo_sprintf holding the lock as it does, with objsize as the bound
+ * (glibc's __sprintf_chk): fails, once it has let go of the lock, if the
+ * text and its terminator did not fit in objsize bytes. */
+SAFESTDLIB_API int zuvo_sprintf_chk(char* buffer, size_t objsize, const char* fmt, ...)
+    SAFESTDLIB_PRINTF_FORMAT(3, 4);
+/* zuvo_sprintf_chk with a va_list, as zuvo_vsprintf. */
+SAFESTDLIB_API int zuvo_vsprintf_chk(char* buffer, size_t objsize, const char* fmt, va_list args)
+    SAFESTDLIB_PRINTF_FORMAT(3, 0);
+/* Fails, before taking the lock, if maxsize > objsize; else zuvo_strftime. */
+SAFESTDLIB_API size_t zuvo_strftime_chk(char* buf, size_t maxsize, size_t objsize,
+                                        const char* format, const struct tm* timeptr)
+    SAFESTDLIB_STRFTIME_FORMAT(4);
+/* Fail, before taking the lock, if buffLen > objsize; else the plain text
+ * copy. */
+SAFESTDLIB_API char* zuvo_strerror_chk(int errnum, char* buffer, int buffLen, size_t objsize);
+SAFESTDLIB_API char* zuvo_ctime_chk(const time_t* timep, char* buffer, int buffLen, size_t objsize);
+SAFESTDLIB_API char* zuvo_asctime_chk(const struct tm* timeptr, char* buffer, int buffLen,
+                                      size_t objsize);
+
 #ifdef __cplusplus
 } /* extern "C" */
+#endif
+
+/* ---- _FORTIFY_SOURCE: the routines that write a caller's buffer check the
+ * size they are given against the size the compiler knows for that buffer,
+ * as glibc's fortified snprintf does, when the host is built with
+ * _FORTIFY_SOURCE >= 1 and optimisation by a GNU compiler (level 2 and up
+ * counts the enclosing member only, level 3 sizes known at run time too).
+ *
+ * Each routine's name is a function-like macro, so (zuvo_snprintf)(...) and
+ * &zuvo_snprintf still reach the plain function. It calls an always-inline
+ * helper that takes each argument once and, decided at compile time, calls
+ * the plain routine when no check is needed (the compiler knows nothing of
+ * the buffer, or the size is a constant that fits it: such a call costs
+ * nothing) and the _chk entry otherwise. clang has no
+ * __builtin_va_arg_pack to forward zuvo_snprintf's and zuvo_sprintf's
+ * arguments through a helper, so there those two macros choose between the
+ * two calls themselves; only one of them runs, and __builtin_object_size
+ * does not evaluate its argument, so every argument is still evaluated
+ * once (-Wformat reads both calls). The library's own sources
+ * (SAFESTDLIB_BUILDING) define the plain routines and see none of this. */
+#if defined(__GNUC__) && defined(__OPTIMIZE__) && defined(_FORTIFY_SOURCE) && \
+    !defined(SAFESTDLIB_BUILDING)
+#  if _FORTIFY_SOURCE > 0
+#    define SAFESTDLIB_FORTIFY 1
+#    if _FORTIFY_SOURCE > 2 && defined(__has_builtin)
+#      if __has_builtin(__builtin_dynamic_object_size)
+#        define SAFESTDLIB_OBJSIZE(p) __builtin_dynamic_object_size((p), 1)
+#      endif
+#    endif
+#    if !defined(SAFESTDLIB_OBJSIZE) && _FORTIFY_SOURCE > 1
+#      define SAFESTDLIB_OBJSIZE(p) __builtin_object_size((p), 1)
+#    elif !defined(SAFESTDLIB_OBJSIZE)
+#      define SAFESTDLIB_OBJSIZE(p) __builtin_object_size((p), 0)
+#    endif
+#  endif
+#endif
+
+#if defined(SAFESTDLIB_FORTIFY)
+#  ifdef __cplusplus
+#    define SAFESTDLIB_SIZE_T(n) static_cast<size_t>(n)
+#  else
+#    define SAFESTDLIB_SIZE_T(n) ((size_t)(n))
+#  endif
+/* No check needed: the buffer's size is unknown, or n is a constant that
+ * fits it. */
+#  define SAFESTDLIB_UNKNOWN_SIZE(p) (SAFESTDLIB_OBJSIZE(p) == ~SAFESTDLIB_SIZE_T(0))
+#  define SAFESTDLIB_FITS(p, n)    \
+    (SAFESTDLIB_UNKNOWN_SIZE(p) || \
+     (__builtin_constant_p(n) && SAFESTDLIB_SIZE_T(n) <= SAFESTDLIB_OBJSIZE(p)))
+#  define SAFESTDLIB_FORTIFY_INLINE static inline __attribute__((always_inline, artificial))
+
+/* The helpers come before the macros, so that their calls of the plain
+ * routines are not expanded. */
+SAFESTDLIB_FORTIFY_INLINE SAFESTDLIB_PRINTF_FORMAT(3, 0) int safestdlib_fortify_vsnprintf(
+    char* str, size_t size, const char* fmt, va_list args) {
+  return SAFESTDLIB_FITS(str, size)
+             ? zuvo_vsnprintf(str, size, fmt, args)
+             : zuvo_vsnprintf_chk(str, size, SAFESTDLIB_OBJSIZE(str), fmt, args);
+}
+SAFESTDLIB_FORTIFY_INLINE SAFESTDLIB_PRINTF_FORMAT(2, 0) int safestdlib_fortify_vsprintf(
+    char* buffer, const char* fmt, va_list args) {
+  return SAFESTDLIB_UNKNOWN_SIZE(buffer)
+             ? zuvo_vsprintf(buffer, fmt, args)
+             : zuvo_vsprintf_chk(buffer, SAFESTDLIB_OBJSIZE(buffer), fmt, args);
+}
+SAFESTDLIB_FORTIFY_INLINE SAFESTDLIB_STRFTIME_FORMAT(3) size_t
+    safestdlib_fortify_strftime(char* buf, size_t maxsize, const char* format,
+                                const struct tm* timeptr) {
+  return SAFESTDLIB_FITS(buf, maxsize)
+             ? zuvo_strftime(buf, maxsize, format, timeptr)
+             : zuvo_strftime_chk(buf, maxsize, SAFESTDLIB_OBJSIZE(buf), format, timeptr);
+}
+SAFESTDLIB_FORTIFY_INLINE char* safestdlib_fortify_strerror(int errnum, char* buffer, int buffLen) {
+  return SAFESTDLIB_FITS(buffer, buffLen)
+             ? zuvo_strerror(errnum, buffer, buffLen)
+             : zuvo_strerror_chk(errnum, buffer, buffLen, SAFESTDLIB_OBJSIZE(buffer));
+}
+SAFESTDLIB_FORTIFY_INLINE char* safestdlib_fortify_ctime(const time_t* timep, char* buffer,
+                                                         int buffLen) {
+  return SAFESTDLIB_FITS(buffer, buffLen)
+             ? zuvo_ctime(timep, buffer, buffLen)
+             : zuvo_ctime_chk(timep, buffer, buffLen, SAFESTDLIB_OBJSIZE(buffer));
+}
+SAFESTDLIB_FORTIFY_INLINE char* safestdlib_fortify_asctime(const struct tm* timeptr, char* buffer,
+                                                           int buffLen) {
+  return SAFESTDLIB_FITS(buffer, buffLen)
+             ? zuvo_asctime(timeptr, buffer, buffLen)
+             : zuvo_asctime_chk(timeptr, buffer, buffLen, SAFESTDLIB_OBJSIZE(buffer));
+}
+#  define zuvo_vsnprintf(str, size, fmt, args) safestdlib_fortify_vsnprintf(str, size, fmt, args)
+#  define zuvo_vsprintf(buffer, fmt, args) safestdlib_fortify_vsprintf(buffer, fmt, args)
+#  define zuvo_strftime(buf, maxsize, format, timeptr) \
+    safestdlib_fortify_strftime(buf, maxsize, format, timeptr)
+#  define zuvo_strerror(errnum, buffer, buffLen) \
+    safestdlib_fortify_strerror(errnum, buffer, buffLen)
+#  define zuvo_ctime(timep, buffer, buffLen) safestdlib_fortify_ctime(timep, buffer, buffLen)
+#  define zuvo_asctime(timeptr, buffer, buffLen) \
+    safestdlib_fortify_asctime(timeptr, buffer, buffLen)
+
+#  if !defined(__clang__)
+SAFESTDLIB_FORTIFY_INLINE SAFESTDLIB_PRINTF_FORMAT(3, 4) int safestdlib_fortify_snprintf(
+    char* str, size_t size, const char* fmt, ...) {
+  return SAFESTDLIB_FITS(str, size)
+             ? zuvo_snprintf(str, size, fmt, __builtin_va_arg_pack())
+             : zuvo_snprintf_chk(str, size, SAFESTDLIB_OBJSIZE(str), fmt, __builtin_va_arg_pack());
+}
+SAFESTDLIB_FORTIFY_INLINE SAFESTDLIB_PRINTF_FORMAT(2, 3) int safestdlib_fortify_sprintf(
+    char* buffer, const char* fmt, ...) {
+  return SAFESTDLIB_UNKNOWN_SIZE(buffer)
+             ? zuvo_sprintf(buffer, fmt, __builtin_va_arg_pack())
+             : zuvo_sprintf_chk(buffer, SAFESTDLIB_OBJSIZE(buffer), fmt, __builtin_va_arg_pack());
+}
+#    define zuvo_snprintf(...) safestdlib_fortify_snprintf(__VA_ARGS__)
+#    define zuvo_sprintf(...) safestdlib_fortify_sprintf(__VA_ARGS__)
+#  else
+#    define zuvo_snprintf(str, size, ...)          \
+      (SAFESTDLIB_FITS(str, size)                  \
+           ? zuvo_snprintf(str, size, __VA_ARGS__) \
+           : zuvo_snprintf_chk(str, size, SAFESTDLIB_OBJSIZE(str), __VA_ARGS__))
+#    define zuvo_sprintf(buffer, ...)          \
+      (SAFESTDLIB_UNKNOWN_SIZE(buffer)         \
+           ? zuvo_sprintf(buffer, __VA_ARGS__) \
+           : zuvo_sprintf_chk(buffer, SAFESTDLIB_OBJSIZE(buffer), __VA_ARGS__))
+#  endif
+#endif /* SAFESTDLIB_FORTIFY */
+
+#ifdef __cplusplus
 
 // ---- The capped console printer.
 //

@@ -6,6 +6,11 @@ the added instructions per call from callgrind, which counts exactly.
 usage: cost_table.py BENCH_DIR   (the build's bench/ folder)
        cost_table.py --per-call BENCH_DIR NAME wrapped|bare
            prints the instructions of one call, rounded
+       cost_table.py --fortify BENCH_DIR
+           prints what _FORTIFY_SOURCE adds to each routine that writes a
+           caller's buffer: the instructions of one call from a host built
+           plain and from one built with -D_FORTIFY_SOURCE=2, the routine's
+           and its bare C library call's (glibc's own checks)
 """
 import json
 import os
@@ -31,9 +36,13 @@ def per_call(tool, name, variant):
     return (high - low) / (HIGH - LOW)
 
 
-def routines(tool):
-    run = subprocess.run([tool, "--routines"], capture_output=True, text=True, check=True)
+def routines_of(tool, option):
+    run = subprocess.run([tool, option], capture_output=True, text=True, check=True)
     return run.stdout.split()
+
+
+def routines(tool):
+    return routines_of(tool, "--routines")
 
 
 def times(bench, names):
@@ -52,7 +61,29 @@ def times(bench, names):
     return medians
 
 
+# The calls that write a caller's buffer of known size with a size known to
+# fit (kRoutineCalls; zuvo_sprintf has no size, so it is checked).
+FITTING = ["sprintf", "snprintf", "strftime", "strerror", "ctime", "asctime"]
+
+
+def fortify_table(bench_dir):
+    plain = os.path.join(bench_dir, "safestdlib-instructions")
+    fortified = os.path.join(bench_dir, "safestdlib-instructions-fortify")
+    names = FITTING + routines_of(plain, "--checked")
+    print("| call | plain host | fortified host | added | bare plain | bare fortified | added |")
+    print("|---|---:|---:|---:|---:|---:|---:|")
+    for name in names:
+        row = []
+        for variant in ("wrapped", "bare"):
+            before, after = per_call(plain, name, variant), per_call(fortified, name, variant)
+            row += [f"{before:.0f}", f"{after:.0f}", f"{round(after - before):+d}"]
+        print(f"| `{name}` | " + " | ".join(row) + " |")
+
+
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--fortify":
+        fortify_table(sys.argv[2])
+        return
     if len(sys.argv) == 5 and sys.argv[1] == "--per-call":
         tool = os.path.join(sys.argv[2], "safestdlib-instructions")
         print(int(per_call(tool, sys.argv[3], sys.argv[4]) + 0.5))

@@ -9,7 +9,13 @@
 //
 // safestdlib-instructions --routines: prints the thirteen routines' names,
 // one a line, in the order of kRoutineCalls.
+//
+// safestdlib-instructions --checked: prints the names of kCheckedCalls, the
+// calls that a host built with _FORTIFY_SOURCE checks (the buffer's size
+// known, the size given read at run time). safestdlib-instructions-fortify
+// is this program built with -D_FORTIFY_SOURCE=2.
 
+#include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -54,6 +60,58 @@ int PrintLockPath() OS_NO_THREAD_SAFETY_ANALYSIS {
 #endif
 }
 
+// The room a call is given, read at run time, so that a fortified build
+// checks it: one load, bare and wrapped alike.
+volatile size_t gRoom = sizeof routines::gText;
+
+__attribute__((format(printf, 1, 2))) void WrappedVsprintf(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  zuvo_vsprintf(routines::gText, fmt, args);
+  va_end(args);
+}
+__attribute__((format(printf, 1, 2))) void BareVsprintf(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  vsprintf(routines::gText, fmt, args);
+  va_end(args);
+}
+__attribute__((format(printf, 1, 2))) void WrappedVsnprintf(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  zuvo_vsnprintf(routines::gText, gRoom, fmt, args);
+  va_end(args);
+}
+__attribute__((format(printf, 1, 2))) void BareVsnprintf(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  vsnprintf(routines::gText, gRoom, fmt, args);
+  va_end(args);
+}
+
+// The calls that a fortified host checks: each routine that writes a
+// caller's buffer, the buffer's size known, the size given read at run
+// time (zuvo_sprintf is checked as it stands in kRoutineCalls).
+const routines::RoutineCall kCheckedCalls[] = {
+    {"checked_vsprintf", [] { WrappedVsprintf("%s %d", "line", 42); },
+     [] { BareVsprintf("%s %d", "line", 42); }},
+    {"checked_snprintf", [] { zuvo_snprintf(routines::gText, gRoom, "%s %d", "line", 42); },
+     [] { snprintf(routines::gText, gRoom, "%s %d", "line", 42); }},
+    {"checked_vsnprintf", [] { WrappedVsnprintf("%s %d", "line", 42); },
+     [] { BareVsnprintf("%s %d", "line", 42); }},
+    {"checked_strftime",
+     [] { zuvo_strftime(routines::gText, gRoom, "%Y-%m-%d %H:%M:%S", &routines::gBrokenDown); },
+     [] { strftime(routines::gText, gRoom, "%Y-%m-%d %H:%M:%S", &routines::gBrokenDown); }},
+    {"checked_strerror", [] { zuvo_strerror(ENOENT, routines::gText, static_cast<int>(gRoom)); },
+     [] { routines::CopyText(strerror(ENOENT)); }},
+    {"checked_ctime",
+     [] { zuvo_ctime(&routines::gWhen, routines::gText, static_cast<int>(gRoom)); },
+     [] { routines::CopyText(ctime(&routines::gWhen)); }},
+    {"checked_asctime",
+     [] { zuvo_asctime(&routines::gBrokenDown, routines::gText, static_cast<int>(gRoom)); },
+     [] { routines::CopyText(asctime(&routines::gBrokenDown)); }},
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,10 +120,14 @@ int main(int argc, char** argv) {
     for (const routines::RoutineCall& call : routines::kRoutineCalls) printf("%s\n", call.name);
     return 0;
   }
+  if (argc == 2 && strcmp(argv[1], "--checked") == 0) {
+    for (const routines::RoutineCall& call : kCheckedCalls) printf("%s\n", call.name);
+    return 0;
+  }
   if (argc != 4) {
     fprintf(stderr,
             "usage: safestdlib-instructions NAME wrapped|bare N\n"
-            "       safestdlib-instructions --lock-path | --routines\n");
+            "       safestdlib-instructions --lock-path | --routines | --checked\n");
     return 2;
   }
   const bool wrapped = strcmp(argv[2], "wrapped") == 0;
@@ -81,7 +143,7 @@ int main(int argc, char** argv) {
   };
   using Calls = std::span<const routines::RoutineCall>;
   for (Calls calls : {Calls(routines::kRoutineCalls), Calls(routines::kReentrantCalls),
-                      Calls(routines::kLockCalls)}) {
+                      Calls(routines::kLockCalls), Calls(kCheckedCalls)}) {
     for (const routines::RoutineCall& call : calls)
       if (strcmp(call.name, argv[1]) == 0) return run(call) ? 0 : 2;
   }

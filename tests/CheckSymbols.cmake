@@ -1,5 +1,6 @@
 # Checks the exported symbols of the built library: the three capped-printer
-# entries with their mangled C++ names, the ten C entries unmangled, the
+# entries with their mangled C++ names, the ten C entries, their v-forms and
+# their checked entries unmangled, the
 # process-wide state bound unique, and no module-private helper.
 #   cmake -DNM=<nm> -DLIBRARY=<file> -DSHARED=<ON|OFF> -DPROCESS_SYMBOLS=<a|b|c>
 #         -P CheckSymbols.cmake
@@ -25,7 +26,10 @@ set(expected_demangled
   "zuvo_maxprintf(char const*, ...)")
 set(expected_c zuvo_printf zuvo_sprintf zuvo_fprintf zuvo_snprintf zuvo_strftime
   zuvo_strerror zuvo_ctime zuvo_asctime zuvo_gmtime zuvo_localtime
-  zuvo_vprintf zuvo_vsprintf zuvo_vfprintf zuvo_vsnprintf)
+  zuvo_vprintf zuvo_vsprintf zuvo_vfprintf zuvo_vsnprintf
+  # The checked entries that hosts built with _FORTIFY_SOURCE call.
+  zuvo_sprintf_chk zuvo_vsprintf_chk zuvo_snprintf_chk zuvo_vsnprintf_chk zuvo_strftime_chk
+  zuvo_strerror_chk zuvo_ctime_chk zuvo_asctime_chk)
 
 set(missing "")
 foreach(sym IN LISTS expected_mangled expected_c)
@@ -58,7 +62,8 @@ if(missing)
   message(FATAL_ERROR "missing from ${LIBRARY}: ${missing}")
 endif()
 
-foreach(private CopyText CopyTime IsUsable sTotalChars sMaxTotalCharsInK sMaxFileSizeReached)
+foreach(private CopyText CopyTime IsUsable CheckFits BufferOverflowDetected sTotalChars
+        sMaxTotalCharsInK sMaxFileSizeReached)
   if(raw MATCHES "[ \t][A-Z] [^\n]*${private}")
     message(FATAL_ERROR "${private} is visible outside ${LIBRARY}")
   endif()

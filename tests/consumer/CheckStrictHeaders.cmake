@@ -7,12 +7,20 @@ set(cxx_flags -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow -
 set(c_flags -Wall -Wextra -Wpedantic -Wstrict-prototypes -Wundef -Wshadow -Werror)
 set(includes -I${INCLUDE} -I${INCLUDE}/SafeStdLib)
 
+# Each also as a host built with _FORTIFY_SOURCE, where the checking
+# helpers and macros are in play.
+set(fortify_levels none -O2,-U_FORTIFY_SOURCE,-D_FORTIFY_SOURCE=2 -O2,-U_FORTIFY_SOURCE,-D_FORTIFY_SOURCE=3)
+
 function(compile compiler standard flags source)
-  execute_process(COMMAND ${compiler} -std=${standard} ${flags} ${includes} -fsyntax-only ${source}
-    RESULT_VARIABLE rc ERROR_VARIABLE err OUTPUT_VARIABLE out)
-  if(NOT rc EQUAL 0)
-    message(SEND_ERROR "${compiler} -std=${standard}: the headers warn:\n${out}${err}")
-  endif()
+  foreach(fortify IN LISTS fortify_levels)
+    string(REPLACE "," ";" fortify "${fortify}")
+    list(REMOVE_ITEM fortify none)
+    execute_process(COMMAND ${compiler} -std=${standard} ${flags} ${fortify} ${includes} -fsyntax-only ${source}
+      RESULT_VARIABLE rc ERROR_VARIABLE err OUTPUT_VARIABLE out)
+    if(NOT rc EQUAL 0)
+      message(SEND_ERROR "${compiler} -std=${standard} ${fortify}: the headers warn:\n${out}${err}")
+    endif()
+  endforeach()
 endfunction()
 
 foreach(standard c++11 c++17 c++20)

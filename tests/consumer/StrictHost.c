@@ -1,10 +1,31 @@
-/* A C host that builds with a strict warning set. */
+/* A C host that builds with a strict warning set, with and without
+ * _FORTIFY_SOURCE: every routine that writes a caller's buffer, on a buffer
+ * of known size, with a size known to fit and with one that is not. */
 #include <SafeStdLib/SafeStdLib.h>
+#include <stdarg.h>
 
 #include "SafeStdLib.h"
 
-int StrictHost(void);
-int StrictHost(void) {
+int StrictHost(size_t size, const char* fmt, ...);
+int StrictHost(size_t size, const char* fmt, ...) {
   char text[16];
-  return zuvo_snprintf(text, sizeof text, "%d", SAFESTDLIB_VERSION_MAJOR);
+  const int len = (int)size;
+  const time_t when = 0;
+  struct tm brokenDown;
+  va_list args;
+  int result = zuvo_snprintf(text, sizeof text, "%d", SAFESTDLIB_VERSION_MAJOR);
+  result += zuvo_snprintf(text, size, "%d", SAFESTDLIB_VERSION_MAJOR);
+  result += zuvo_sprintf(text, "%d", SAFESTDLIB_VERSION_MAJOR);
+  va_start(args, fmt);
+  result += zuvo_vsnprintf(text, size, fmt, args);
+  va_end(args);
+  va_start(args, fmt);
+  result += zuvo_vsprintf(text, fmt, args);
+  va_end(args);
+  zuvo_gmtime(&when, &brokenDown);
+  result += (int)zuvo_strftime(text, size, "%Y", &brokenDown);
+  zuvo_strerror(0, text, len);
+  zuvo_ctime(&when, text, len);
+  zuvo_asctime(&brokenDown, text, len);
+  return result;
 }

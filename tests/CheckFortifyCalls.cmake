@@ -1,0 +1,48 @@
+# Checks which routine each fortify test call reaches, from the symbols its
+# object file leaves undefined: FortifyC.o built with _FORTIFY_SOURCE calls
+# every checked entry and no plain routine of the eight; FortifyPlainCalls.o
+# built with it, and both built without it, call every plain routine and no
+# checked entry.
+#   cmake -DNM=<nm> -DFORTIFIED=<a.o|b.o|...> -DUNFORTIFIED=<a.o|b.o> -P CheckFortifyCalls.cmake
+set(routines sprintf vsprintf snprintf vsnprintf strftime strerror ctime asctime)
+
+set(problems "")
+function(check object wanted unwanted)
+  execute_process(COMMAND ${NM} --undefined-only ${object} OUTPUT_VARIABLE raw RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${NM} failed on ${object}")
+  endif()
+  foreach(routine IN LISTS routines)
+    if(NOT raw MATCHES "[ \t]U zuvo_${routine}${wanted}\n")
+      string(APPEND problems "${object} does not call zuvo_${routine}${wanted}\n")
+    endif()
+    if(raw MATCHES "[ \t]U zuvo_${routine}${unwanted}\n")
+      string(APPEND problems "${object} calls zuvo_${routine}${unwanted}\n")
+    endif()
+  endforeach()
+  set(problems "${problems}" PARENT_SCOPE)
+endfunction()
+
+string(REPLACE "|" ";" fortified "${FORTIFIED}")
+string(REPLACE "|" ";" unfortified "${UNFORTIFIED}")
+set(seen 0)
+foreach(object IN LISTS fortified)
+  if(object MATCHES "FortifyC\\.c\\.o(bj)?$")
+    check(${object} "_chk" "")
+    math(EXPR seen "${seen} + 1")
+  elseif(object MATCHES "FortifyPlainCalls\\.c\\.o(bj)?$")
+    check(${object} "" "_chk")
+    math(EXPR seen "${seen} + 1")
+  endif()
+endforeach()
+foreach(object IN LISTS unfortified)
+  check(${object} "" "_chk")
+  math(EXPR seen "${seen} + 1")
+endforeach()
+if(NOT seen EQUAL 6)
+  string(APPEND problems "expected 6 objects, read ${seen}\n")
+endif()
+if(problems)
+  message(FATAL_ERROR "${problems}")
+endif()
+message(STATUS "every fortify test call reaches the routine it should")
