@@ -18,10 +18,6 @@
 #include <string.h>
 #include <time.h>
 
-#if defined(__GLIBC__) && !defined(__UCLIBC__)
-#  include <gnu/libc-version.h>
-#endif
-
 #include "internal/MaxPrintfRecord.h"
 #include "internal/OSMutexProtocol.h"
 #include "internal/OSProcessRecord.h"
@@ -33,6 +29,8 @@ namespace {
 
 // How long the exit hold waits for another thread to let go of the mutex.
 constexpr int kExitWaitMillis = 500;
+// How often it tries.
+constexpr int kExitTickMicros = 100;
 
 // Whether this copy took charge of the process, and so registered what
 // runs at fork, at exit and at each thread's end.
@@ -84,20 +82,19 @@ bool KeepLoaded(const struct link_map* copy) {
   return dlopen(copy->l_name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
 }
 
-// glibc before 2.41 flushes and unbuffers its streams at exit without
-// taking their locks, so a print that another thread is making then could
-// be torn or written twice. From 2.41 it takes each stream's lock while it
-// flushes, and the printers hold the stream for the whole print, so exit
-// already waits for a print that has begun. musl takes the locks too.
-bool ExitFlushTakesStreamLocks() {
-#if defined(__GLIBC__) && !defined(__UCLIBC__)
-  unsigned major = 0, minor = 0;
-  return sscanf(gnu_get_libc_version(), "%u.%u", &major, &minor) == 2 &&
-         (major > 2 || (major == 2 && minor >= 41));
-#elif defined(__linux__) && !defined(__UCLIBC__)
-  return true;
-#else
+// Whether the C library's flush at exit leaves no room for a print: musl
+// takes each stream's lock as it flushes and keeps it, so a print either
+// ends before the flush or never begins. glibc does not, on any version:
+// before 2.41 it flushes and unbuffers its streams without their locks, so
+// a print that another thread is making then is torn or written twice;
+// from 2.41 it takes each lock only while it flushes that stream and
+// leaves it unbuffered, so a print that begins after the flush goes out in
+// pieces of its own buffer's size and is cut where the process ends.
+bool ExitFlushKeepsStreamsLocked() {
+#if defined(__GLIBC__) || defined(__UCLIBC__) || !defined(__linux__)
   return false;
+#else
+  return true;
 #endif
 }
 
@@ -105,15 +102,24 @@ bool ExitFlushTakesStreamLocks() {
 // libraries' included, just before the C library flushes its streams.
 // From here on the exiting thread holds the mutex for good, so no thread
 // that prints through the routines is inside the C library during the
-// flush; the mutex is recursive, so the exiting thread itself keeps full
-// use of them. A holder that does not let go within kExitWaitMillis does
-// not stop the exit.
+// flush or after it; the mutex is recursive, so the exiting thread itself
+// keeps full use of them. A print under way is waited for however long it
+// takes: one blocked on a slow reader holds the exit up no longer than the
+// C library's own flush would, which writes to the same reader. A holder
+// that is not printing is waited for kExitWaitMillis in all, and then does
+// not stop the exit. While it waits, a printer that takes the mutex lets it
+// go again (InternalStdLib.cpp), so threads that print without a pause
+// cannot keep it from the exit.
 void HoldAtExit(void*) OS_NO_THREAD_SAFETY_ANALYSIS {
-  const struct timespec oneMilli = {0, 1000 * 1000};
-  for (int waited = 0; waited < kExitWaitMillis; ++waited) {
-    if (OS::sStdLibOSMutex.TryLock()) return;
-    nanosleep(&oneMilli, nullptr);
+  MaxPrintfRecord& printers = SafeStdLibPrivate::sMaxPrintfRecord;
+  const struct timespec tick = {0, kExitTickMicros * 1000};
+  __atomic_store_n(&printers.fExitWaiting, 1, __ATOMIC_RELAXED);
+  for (int waited = 0; waited < kExitWaitMillis * 1000 / kExitTickMicros;) {
+    if (OS::sStdLibOSMutex.TryLock()) break;
+    if (__atomic_load_n(&printers.fPrinting, __ATOMIC_RELAXED) == 0) ++waited;
+    nanosleep(&tick, nullptr);
   }
+  __atomic_store_n(&printers.fExitWaiting, 0, __ATOMIC_RELAXED);
 }
 
 void Say(const char* what, const struct link_map* copy) {
@@ -233,7 +239,7 @@ __attribute__((constructor(101))) void OSJoinTheProcess() {
 // destructors have run, the shared libraries' included, so that none of
 // them can wait for a thread that waits for the exit hold.
 __attribute__((destructor(101))) static void OSArrangeExitHold() {
-  if (!sInCharge || ExitFlushTakesStreamLocks()) return;
+  if (!sInCharge || ExitFlushKeepsStreamsLocked()) return;
   if (__cxa_atexit(HoldAtExit, nullptr, nullptr) != 0)
     Say("cannot hold the mutex at exit: a print may be torn by the final flush", ThisCopy());
 }

@@ -9,4 +9,4 @@
 #include "internal/OSProcessUnique.h"
 
 OS_PROCESS_UNIQUE(OS_MAXPRINTF_RECORD_SYMBOL)
-OS_PROCESS_STORAGE MaxPrintfRecord SafeStdLibPrivate::sMaxPrintfRecord = {0, 100000, 0};
+OS_PROCESS_STORAGE MaxPrintfRecord SafeStdLibPrivate::sMaxPrintfRecord = {0, 100000, 0, 0, 0};
