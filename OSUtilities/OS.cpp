@@ -107,17 +107,29 @@ bool ExitFlushKeepsStreamsLocked() {
 // takes: one blocked on a slow reader holds the exit up no longer than the
 // C library's own flush would, which writes to the same reader. A holder
 // that is not printing is waited for kExitWaitMillis in all, and then does
-// not stop the exit. While it waits, a printer that takes the mutex lets it
-// go again (InternalStdLib.cpp), so threads that print without a pause
+// not stop the exit (the time between two tries counts as the holder's
+// state at the first). While it waits, a printer that takes the mutex lets
+// it go again (InternalStdLib.cpp), so threads that print without a pause
 // cannot keep it from the exit.
+UInt64 NowNanos() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<UInt64>(now.tv_sec) * 1000000000 + static_cast<UInt64>(now.tv_nsec);
+}
+
 void HoldAtExit(void*) OS_NO_THREAD_SAFETY_ANALYSIS {
   MaxPrintfRecord& printers = SafeStdLibPrivate::sMaxPrintfRecord;
   const struct timespec tick = {0, kExitTickMicros * 1000};
+  const UInt64 bound = static_cast<UInt64>(kExitWaitMillis) * 1000 * 1000;
   __atomic_store_n(&printers.fExitWaiting, 1, __ATOMIC_RELAXED);
-  for (int waited = 0; waited < kExitWaitMillis * 1000 / kExitTickMicros;) {
-    if (OS::sStdLibOSMutex.TryLock()) break;
-    if (__atomic_load_n(&printers.fPrinting, __ATOMIC_RELAXED) == 0) ++waited;
+  UInt64 waited = 0;  // while the holder was not printing
+  for (UInt64 last = NowNanos(); !OS::sStdLibOSMutex.TryLock();) {
+    const bool printing = __atomic_load_n(&printers.fPrinting, __ATOMIC_RELAXED) != 0;
     nanosleep(&tick, nullptr);
+    const UInt64 now = NowNanos();
+    if (!printing) waited += now - last;
+    last = now;
+    if (waited >= bound) break;
   }
   __atomic_store_n(&printers.fExitWaiting, 0, __ATOMIC_RELAXED);
 }
