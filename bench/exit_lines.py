@@ -4,7 +4,7 @@
     python3 bench/exit_lines.py <build>/tests/exit_host [RUNS]
 
 For each of print, print-plain (threads printing while main() returns) and
-slow, slow-plain (prints blocked on a reader that starts 0.7 s late), runs
+slow, slow-plain (prints blocked on a reader that starts 1.5 s late), runs
 the host RUNS times (40 by default) and prints, per mode, how many runs had
 a torn line, a doubled line, or output cut inside a line, and the median
 time a run takes (for print, about 5 ms of it before main() returns; the
@@ -40,7 +40,7 @@ def run(host, mode):
     start = time.monotonic()
     proc = subprocess.Popen([host, mode], stdout=subprocess.PIPE)
     if mode.startswith("slow"):
-        time.sleep(0.7)
+        time.sleep(1.5)
     out = proc.stdout.read().decode("latin-1")
     proc.wait()
     return faults(out) + (time.monotonic() - start,)

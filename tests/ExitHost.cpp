@@ -4,10 +4,10 @@
 //   exit_host print   four threads print numbered lines through zuvo_printf
 //                     while main() returns; an exit handler and a static
 //                     destructor registered in main() print after them
-//   exit_host slow    two threads print numbered lines through zuvo_printf;
-//                     main() returns after 100 ms, while the reader of
-//                     standard output (a pipe that the caller reads late)
-//                     leaves them blocked
+//   exit_host slow    two threads print numbered lines through zuvo_printf
+//                     into a pipe that the caller reads late; main() returns
+//                     once they have filled it and are blocked (or after
+//                     half a second)
 //   exit_host stuck   a thread holds the standard-library mutex for good
 //                     while main() returns
 //   print-plain, slow-plain: print and slow with the C library's printf,
@@ -17,6 +17,7 @@
 // the piece in which glibc writes a print to an unbuffered stream, as every
 // stream is once the exit's flush is done.
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
 #include <stdio.h>
@@ -32,6 +33,7 @@ namespace {
 constexpr size_t kExitLinePayload = 300;
 char gPayload[kExitLinePayload + 1];
 bool gPlain = false;
+int gLinesPrinted = 0;  // by all the threads, atomically
 
 void* PrintLines(void* arg) {
   const int thread = static_cast<int>(reinterpret_cast<intptr_t>(arg));
@@ -40,6 +42,7 @@ void* PrintLines(void* arg) {
       printf("T%d L%d %s\n", thread, line, gPayload);
     else
       zuvo_printf("T%d L%d %s\n", thread, line, gPayload);
+    __atomic_fetch_add(&gLinesPrinted, 1, __ATOMIC_RELAXED);
     sched_yield();  // lets the exiting thread in sooner, as a real host's pauses would
   }
   return nullptr;
@@ -78,7 +81,19 @@ int main(int argc, char** argv) {
   }
   if (strncmp(mode, "slow", 4) == 0) {
     for (intptr_t t = 0; t < 2; ++t) Start(PrintLines, t);
-    usleep(100 * 1000);
+    // However loaded the machine, main() returns only once the threads
+    // block in a print: they have printed what fills the pipe (a line
+    // counted high: "T0 L1234 ", the payload and the newline), and the
+    // count has stood still for 50 ms. At most a second.
+    const int pipeBytes = fcntl(STDOUT_FILENO, F_GETPIPE_SZ);
+    const int fullAt = pipeBytes / (static_cast<int>(kExitLinePayload) + 10);
+    int last = -1;
+    for (int waited = 0, still = 0; waited < 1000 && still < 50; ++waited) {
+      const int printed = __atomic_load_n(&gLinesPrinted, __ATOMIC_RELAXED);
+      still = pipeBytes > 0 && printed >= fullAt && printed == last ? still + 1 : 0;
+      last = printed;
+      usleep(1000);
+    }
     return 0;
   }
   if (strcmp(mode, "stuck") == 0) {
