@@ -19,13 +19,9 @@
 #include <sys/auxv.h>
 #include <time.h>
 
-#include "internal/OSPlatform.h"
-#if defined(OS_GLIBC)
-#  include <gnu/libc-version.h>
-#endif
-
 #include "internal/MaxPrintfRecord.h"
 #include "internal/OSMutexProtocol.h"
+#include "internal/OSPlatform.h"
 #include "internal/OSProcessRecord.h"
 #include "internal/OSProcessSymbols.h"
 
@@ -35,6 +31,8 @@ namespace {
 
 // How long the exit hold waits for another thread to let go of the mutex.
 constexpr int kExitWaitMillis = 500;
+// How often it tries.
+constexpr int kExitTickMicros = 100;
 
 // Whether this copy took charge of the process, and so registered what
 // runs at fork, at exit and at each thread's end.
@@ -44,6 +42,7 @@ bool sInCharge = false;
 // routines take, and contention figures of its own.
 OSMutex sOwnMutex;
 OSProcessWaits sOwnWaits = {};
+OSProcessExit sOwnExit = {};
 
 // The rounds of key destructors the C library has run for the ending
 // thread. Read only by the copy in charge, which is never unloaded.
@@ -95,20 +94,19 @@ bool KeepLoaded(const struct link_map* copy) {
   return dlopen(copy->l_name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
 }
 
-// glibc before 2.41 flushes and unbuffers its streams at exit without
-// taking their locks, so a print that another thread is making then could
-// be torn or written twice. From 2.41 it takes each stream's lock while it
-// flushes, and the printers hold the stream for the whole print, so exit
-// already waits for a print that has begun. musl takes the locks too.
-bool ExitFlushTakesStreamLocks() {
-#if defined(OS_GLIBC)
-  unsigned major = 0, minor = 0;
-  return sscanf(gnu_get_libc_version(), "%u.%u", &major, &minor) == 2 &&
-         (major > 2 || (major == 2 && minor >= 41));
-#elif defined(__linux__) && !defined(__UCLIBC__)
-  return true;
-#else
+// Whether the C library's flush at exit leaves no room for a print: musl
+// takes each stream's lock as it flushes and keeps it, so a print either
+// ends before the flush or never begins. glibc does not, on any version:
+// before 2.41 it flushes and unbuffers its streams without their locks, so
+// a print that another thread is making then is torn or written twice;
+// from 2.41 it takes each lock only while it flushes that stream and
+// leaves it unbuffered, so a print that begins after the flush goes out in
+// pieces of its own buffer's size and is cut where the process ends.
+bool ExitFlushKeepsStreamsLocked() {
+#if defined(OS_GLIBC) || defined(__UCLIBC__) || !defined(__linux__)
   return false;
+#else
+  return true;
 #endif
 }
 
@@ -116,15 +114,36 @@ bool ExitFlushTakesStreamLocks() {
 // libraries' included, just before the C library flushes its streams.
 // From here on the exiting thread holds the mutex for good, so no thread
 // that prints through the routines is inside the C library during the
-// flush; the mutex is recursive, so the exiting thread itself keeps full
-// use of them. A holder that does not let go within kExitWaitMillis does
-// not stop the exit.
+// flush or after it; the mutex is recursive, so the exiting thread itself
+// keeps full use of them. A print under way is waited for however long it
+// takes: one blocked on a slow reader holds the exit up no longer than the
+// C library's own flush would, which writes to the same reader. A holder
+// that is not printing is waited for kExitWaitMillis in all, and then does
+// not stop the exit (the time between two tries counts as the holder's
+// state at the first). While it waits, a printer that takes the mutex lets
+// it go again (InternalStdLib.cpp), so threads that print without a pause
+// cannot keep it from the exit.
+UInt64 NowNanos() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<UInt64>(now.tv_sec) * 1000000000 + static_cast<UInt64>(now.tv_nsec);
+}
+
 void HoldAtExit(void*) OS_NO_THREAD_SAFETY_ANALYSIS {
-  const struct timespec oneMilli = {0, 1000 * 1000};
-  for (int waited = 0; waited < kExitWaitMillis; ++waited) {
-    if (OS::sStdLibOSMutex.TryLock()) return;
-    nanosleep(&oneMilli, nullptr);
+  OSProcessExit& printers = *OSPrivate::sView.fExit;
+  const struct timespec tick = {0, kExitTickMicros * 1000};
+  const UInt64 bound = static_cast<UInt64>(kExitWaitMillis) * 1000 * 1000;
+  __atomic_store_n(&printers.fExitWaiting, 1, __ATOMIC_RELAXED);
+  UInt64 waited = 0;  // while the holder was not printing
+  for (UInt64 last = NowNanos(); !OS::sStdLibOSMutex.TryLock();) {
+    const bool printing = __atomic_load_n(&printers.fPrinting, __ATOMIC_RELAXED) != 0;
+    nanosleep(&tick, nullptr);
+    const UInt64 now = NowNanos();
+    if (!printing) waited += now - last;
+    last = now;
+    if (waited >= bound) break;
   }
+  __atomic_store_n(&printers.fExitWaiting, 0, __ATOMIC_RELAXED);
 }
 
 void Say(const char* what, const struct link_map* copy) {
@@ -278,7 +297,8 @@ bool MakeThreadEndKey() {
 
 }  // namespace
 
-OSProcessView OSPrivate::sView = {&OS::sStdLibOSMutex, nullptr, &sOwnWaits, kOSThreadEndChain};
+OSProcessView OSPrivate::sView = {&OS::sStdLibOSMutex, nullptr, &sOwnWaits, &sOwnExit,
+                                  kOSThreadEndChain};
 
 // A thread that returns, calls pthread_exit() or is cancelled without
 // unwinding through a locker (host code built without exceptions) while it
@@ -348,6 +368,9 @@ __attribute__((constructor(101))) void OSJoinTheProcess() {
     return;
   }
   view.fCore = &OSPrivate::sProcess.fCore;
+  // An earlier release's exit hold reads no mark; this copy's marks then
+  // go unread.
+  if (layout >= 3) view.fExit = &OSPrivate::sProcess.fExit;
   if (layout >= 2) {
     view.fWaits = &OSPrivate::sProcess.fWaits;
   } else {
@@ -399,7 +422,7 @@ __attribute__((constructor(101))) void OSJoinTheProcess() {
 // destructors have run, the shared libraries' included, so that none of
 // them can wait for a thread that waits for the exit hold.
 __attribute__((destructor(101))) static void OSArrangeExitHold() {
-  if (!sInCharge || ExitFlushTakesStreamLocks()) return;
+  if (!sInCharge || ExitFlushKeepsStreamsLocked()) return;
   if (__cxa_atexit(HoldAtExit, nullptr, nullptr) != 0)
     Say("cannot hold the mutex at exit: a print may be torn by the final flush", ThisCopy());
 }

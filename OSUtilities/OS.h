@@ -70,12 +70,18 @@ class SAFESTDLIB_API OS {
   // gives it back in parent and child, so the child starts with the mutex
   // free, or held only by the forking thread at the levels it had.
   //
-  // Where the C library flushes its streams at exit without their locks
-  // (glibc before 2.41), exit() takes it for good once every exit handler
-  // and destructor has run, the shared libraries' included, waiting at most
-  // half a second for another holder, so that no thread prints while the
-  // streams are flushed; the exiting thread keeps full use of the routines.
-  // A destructor may so wait for a thread that prints.
+  // On glibc (every version), exit() takes it for good once every exit
+  // handler and destructor has run, the shared libraries' included, so
+  // that no thread prints while the streams are flushed or after (glibc
+  // before 2.41 flushes without the streams' locks; from 2.41 a print
+  // begun after the flush goes out unbuffered in pieces, cut by the end of
+  // the process). It waits for a print under way however long it takes (a
+  // print blocked on a slow reader holds up the C library's own flush as
+  // long), and at most half a second for a holder that is not printing.
+  // The exiting thread keeps full use of the routines, and a destructor may
+  // wait for a thread that prints. An exit handler registered with
+  // __cxa_atexit(fn, arg, NULL) from a shared library's constructor runs
+  // after the hold: one that waits for a thread that prints hangs the exit.
   //
   // A thread that ends while it holds it (returns, pthread_exit(), or
   // cancelled without unwinding through a locker) has every level released

@@ -21,6 +21,7 @@
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "OS.h"
@@ -121,10 +122,18 @@ __attribute__((always_inline)) static inline int CappedPrint(FILE* out, const ch
 
 using PrintFn = int (*)(FILE*, const char*, va_list);
 
-// Gives back what a print holds: one level of the stream's lock, then one
-// of the mutex. Also the cleanup for a print that is cancelled or exits
+// Marks the holder of the mutex as inside a print, or no longer: one plain
+// store, made while the mutex is held, which the exit hold reads to tell a
+// print blocked on its reader from a holder that does not let go.
+static inline void SetPrinting(int printing) {
+  __atomic_store_n(&OSPrivate::sView.fExit->fPrinting, printing, __ATOMIC_RELAXED);
+}
+
+// Gives back what a print holds: the mark that it prints, one level of the
+// stream's lock, then one of the mutex. Also the cleanup for a print that is cancelled or exits
 // inside the C library.
 static void GivePrintLevels(void* file) {
+  SetPrinting(0);
   funlockfile(static_cast<FILE*>(file));
   GiveStdLibMutex();
 }
@@ -145,6 +154,7 @@ __attribute__((always_inline)) static inline int PrintHeld(
     FILE* file, const char* fmt, va_list args) OS_NO_THREAD_SAFETY_ANALYSIS {
   int result;
   OS_CANCEL_CLEANUP_PUSH(GivePrintLevels, file);
+  SetPrinting(1);
   result = print(file, fmt, args);
   OS_CANCEL_CLEANUP_POP();
   GivePrintLevels(file);
@@ -173,9 +183,15 @@ __attribute__((noinline)) static int PrintAfterWaiting(FILE* file, const char* f
 // stream's lock held here, the C library's own lock on it is a recursive
 // count, so an uncontended print takes no more atomic steps than before.
 template <PrintFn print>
+__attribute__((noinline, cold)) static int PrintAfterExit(FILE* file, const char* fmt,
+                                                          va_list args);
+
+template <PrintFn print>
 __attribute__((always_inline)) static inline int PrintLocked(FILE* file, const char* fmt,
                                                              va_list args) {
   TakeStdLibMutex();
+  if (OS_UNLIKELY(__atomic_load_n(&OSPrivate::sView.fExit->fExitWaiting, __ATOMIC_RELAXED) != 0))
+    return PrintAfterExit<print>(file, fmt, args);
   if (OS_LIKELY(ftrylockfile(file) == 0)) return PrintHeld<print>(file, fmt, args);
   if (OSStdLibMutexInUse()->IsHeldByCallerAgain()) {
     flockfile(file);
@@ -183,6 +199,23 @@ __attribute__((always_inline)) static inline int PrintLocked(FILE* file, const c
   }
   GiveStdLibMutex();
   return PrintAfterWaiting<print>(file, fmt, args);
+}
+
+// PrintLocked()'s way while the exit hold waits for the mutex: a caller
+// that held no level before lets go and waits until the hold has the mutex
+// (then it waits for good, as every thread but the exiting one does) or
+// has given up; one that did hold a level prints, and the hold waits for it.
+template <PrintFn print>
+static int PrintAfterExit(FILE* file, const char* fmt, va_list args) {
+  if (!OSStdLibMutexInUse()->IsHeldByCallerAgain()) {
+    GiveStdLibMutex();
+    const struct timespec oneMilli = {0, 1000 * 1000};
+    while (__atomic_load_n(&OSPrivate::sView.fExit->fExitWaiting, __ATOMIC_RELAXED) != 0)
+      nanosleep(&oneMilli, nullptr);
+    return PrintLocked<print>(file, fmt, args);
+  }
+  if (ftrylockfile(file) != 0) flockfile(file);
+  return PrintHeld<print>(file, fmt, args);
 }
 
 int zuvo_maxprintf(const char* fmt, ...) {

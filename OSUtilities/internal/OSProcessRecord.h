@@ -8,7 +8,8 @@
 //
 //   layout 1  OSProcessCore alone (the earliest releases)
 //   layout 2  + OSProcessWaits
-//   layout 3  + OSProcessInterface, which names the layout and size
+//   layout 3  + OSProcessInterface, which names the layout and size, and
+//             OSProcessExit
 //
 // A copy learns the layout of the definition it is bound to from the
 // definition's symbol size before it touches anything past the core, never
@@ -98,10 +99,22 @@ struct OSProcessInterface {
   UInt32 fThreadEnd;      // set by the copy in charge when it takes charge
 };
 
+// Layout 3 too: how the exit hold and the printers meet, each field
+// written and read atomically. The printers mark their C library call;
+// the hold waits for a marked print however long it takes, and while it
+// waits, a printer that takes the mutex holding no other level lets go and
+// waits for the hold, so that threads printing without a pause cannot keep
+// the exit from it.
+struct OSProcessExit {
+  int fPrinting;     // 1 while the mutex's holder is inside a print
+  int fExitWaiting;  // 1 while the exit hold waits for the mutex
+};
+
 struct OSProcessRecord {
   OSProcessCore fCore;
   OSProcessWaits fWaits;
   OSProcessInterface fInterface;
+  OSProcessExit fExit;
 };
 
 constexpr UInt32 kOSProcessLayout = 3;
@@ -127,6 +140,7 @@ struct OSProcessView {
   OSMutex* fMutex;         // the standard-library mutex the routines take
   OSProcessCore* fCore;    // the thread-end key; null: no thread-end release
   OSProcessWaits* fWaits;  // the process's figures or this copy's own
+  OSProcessExit* fExit;    // the process's exit handshake or this copy's own
   UInt32 fThreadEnd;       // the protocol of the copy in charge's key
 };
 

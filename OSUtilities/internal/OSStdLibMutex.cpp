@@ -15,7 +15,7 @@ OS_PROCESS_STORAGE constinit OSMutex OS::sStdLibOSMutex;
 
 OS_PROCESS_UNIQUE(OS_PROCESS_RECORD_SYMBOL)
 OS_PROCESS_STORAGE constinit OSProcessRecord OSPrivate::sProcess = {
-    {}, {}, {kOSProcessLayout, sizeof(OSProcessRecord), kOSMutexProtocol, sizeof(OSMutex), 0}};
+    {}, {}, {kOSProcessLayout, sizeof(OSProcessRecord), kOSMutexProtocol, sizeof(OSMutex), 0}, {}};
 
 // Whoever links the mutex from a static library links its fork and exit
 // handlers too (OS.cpp): this reference pulls them in.
