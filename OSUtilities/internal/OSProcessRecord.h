@@ -124,8 +124,11 @@ constexpr size_t kOSProcessLayout1Size = sizeof(OSProcessCore);
 constexpr size_t kOSProcessLayout2Size = offsetof(OSProcessRecord, fInterface);
 static_assert(offsetof(OSProcessRecord, fWaits) == kOSProcessLayout1Size,
               "the waits must follow the core, as in the layout 2 releases");
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__aarch64__)
 static_assert(kOSProcessLayout1Size == 24 && kOSProcessLayout2Size == 80,
+              "the earlier releases' layouts moved");
+#elif defined(__i386__) || defined(__arm__)
+static_assert(kOSProcessLayout1Size == 16 && kOSProcessLayout2Size == 64,
               "the earlier releases' layouts moved");
 #endif
 
