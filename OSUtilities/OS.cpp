@@ -386,8 +386,9 @@ __attribute__((constructor(101))) void OSJoinTheProcess() {
     if (view.fThreadEnd != kOSThreadEndChain || IsExecutable(copy)) return;
     if (KeepLoaded(copy)) {
       fprintf(stderr,
-              "SafeStdLib: %s stays loaded for the life of the process: the copy in charge of it, "
-              "of an earlier release, keeps a pointer into every copy a thread locks through\n",
+              "SafeStdLib: %s stays loaded for the life of the process: it shares the process "
+              "with a copy of an earlier release, whose thread-end release keeps a pointer into "
+              "every copy a thread locks through\n",
               NameOf(copy));
     } else {
       view.fCore = nullptr;
