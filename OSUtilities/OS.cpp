@@ -309,7 +309,8 @@ OSProcessView OSPrivate::sView = {&OS::sStdLibOSMutex, nullptr, &sOwnWaits, &sOw
 // link there that lives in its static TLS, and that copy may since have
 // been unloaded and its TLS given to another object. Instead the value is
 // set again for the C library's next round of destructors, so that a level
-// taken in a key destructor that runs after this one is released too.
+// taken in a key destructor that runs after this one is released too, up to
+// the round before the last.
 void OSReleaseForEndedThread(void*) {
   const UInt32 levels = OSMutexProtocol::ReleaseForEndedThread(OS::sStdLibOSMutex);
   if (levels != 0)
@@ -317,9 +318,11 @@ void OSReleaseForEndedThread(void*) {
             "SafeStdLib: a thread ended holding the standard-library mutex; its %u level(s) "
             "are released\n",
             levels);
-  // A failure leaves a level taken later held until the thread's end, as
-  // without the key; nothing else depends on it.
-  if (++sEndRounds < PTHREAD_DESTRUCTOR_ITERATIONS)
+  // Not into the C library's last round: the sanitizers' runtimes tear a
+  // thread's own state down there, and this destructor, run after theirs,
+  // would touch it. A failure leaves a level taken later held until the
+  // thread's end, as without the key; nothing else depends on it.
+  if (++sEndRounds < PTHREAD_DESTRUCTOR_ITERATIONS - 1)
     (void)pthread_setspecific(OSPrivate::sProcess.fCore.fThreadEndKey, OSThreadEndArmed());
 }
 

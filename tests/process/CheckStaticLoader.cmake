@@ -5,6 +5,15 @@
 #   cmake -DCC=<compiler> -DLOADER=<loader.c> -DPLUGIN=<plugin.so>
 #         -DWORK_DIR=<dir> -P CheckStaticLoader.cmake
 cmake_minimum_required(VERSION 3.18)
+# Before 2.34 glibc's libpthread is a library of its own, which a static
+# program cannot load: any plugin that links it crashes there, with or
+# without the library.
+execute_process(COMMAND getconf GNU_LIBC_VERSION OUTPUT_VARIABLE libc
+  OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(libc MATCHES "^glibc ([0-9.]+)$" AND CMAKE_MATCH_1 VERSION_LESS 2.34)
+  message(STATUS "${libc} cannot load a threaded plugin into a static program: skipped")
+  return()
+endif()
 file(MAKE_DIRECTORY ${WORK_DIR})
 execute_process(COMMAND ${CC} -static -o ${WORK_DIR}/static_loader ${LOADER} -pthread -ldl
   RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err)
