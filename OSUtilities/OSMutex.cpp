@@ -16,6 +16,7 @@
 
 #include "OS.h"
 #include "internal/OSMutexProtocol.h"
+#include "internal/OSPlatform.h"
 #include "internal/OSProcessRecord.h"
 
 #if defined(SAFESTDLIB_VALGRIND)
@@ -31,23 +32,33 @@ Bool16 OSMutex::RecursiveTryLock() { return OSMutexProtocol::TryLock(*this); }
 
 namespace {
 
-// A waiter tries at growing intervals, up to kMaxBackoff pauses apart, for
-// kSpinPauses pauses in all (some tens to hundreds of microseconds), and
-// then blocks. Trying seldom leaves the holder's cache line alone, so a
-// holder that calls again at once keeps the mutex for a while at full
-// speed, and the waiter still gets it within a few microseconds; two
-// threads calling without pause get about the throughput of one, in fair
-// shares. Blocking in the end keeps a holder that is stuck in a slow write
-// from costing the waiter a core.
-constexpr int kMaxBackoff = 128;
-constexpr int kSpinPauses = 8192;
+// A waiter spins only while spinning is likely to win: while nobody sleeps
+// on the lock word (a sleeper means a hold outlasted an earlier spin), and
+// for at most sSpinBudget pauses, trying at growing intervals up to
+// kMaxBackoff pauses apart, so that a holder that calls again at once keeps
+// its cache line. The budget follows the spins of this copy's waiters: it
+// moves an eighth of the way towards twice what a winning spin took, and
+// towards kMinSpin after a spin that lost. Short holds are then caught
+// without a sleep and a wake, two system calls; long ones (a slow write)
+// cost the waiter hardly a core.
+constexpr int kMaxBackoff = 32;
+// A waiter whose spin lost naps on the word, unmarked, kNaps times from
+// kFirstNapNanos on, each nap twice the last (about 1.3 ms in all), and
+// spins again after each; only then does it mark the word and sleep until
+// the holder wakes it.
+constexpr UInt64 kFirstNapNanos = 20 * 1000;
+constexpr int kNaps = 6;
+constexpr int kMinSpin = 16;
+constexpr int kMaxSpin = 2048;
+int sSpinBudget = 128;
 
-inline void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#elif defined(__aarch64__) || (defined(__arm__) && defined(__ARM_ARCH) && __ARM_ARCH >= 7)
-  __asm__ __volatile__("yield");
-#endif
+void AdaptSpin(int spent, bool won) {
+  const int budget = __atomic_load_n(&sSpinBudget, __ATOMIC_RELAXED);
+  const int target = won ? 2 * spent : kMinSpin;
+  int next = budget + (target - budget) / 8;
+  if (next < kMinSpin) next = kMinSpin;
+  if (next > kMaxSpin) next = kMaxSpin;
+  __atomic_store_n(&sSpinBudget, next, __ATOMIC_RELAXED);
 }
 
 UInt64 Now(clockid_t clock) {
@@ -58,23 +69,13 @@ UInt64 Now(clockid_t clock) {
 
 }  // namespace
 
-void OSMutexProtocol::WaitFor(OSMutex& m, pthread_t self, bool (*tryTake)(OSMutex&)) {
+void OSMutexProtocol::WaitFor(OSMutex& m, pthread_t self, bool byCalls) {
   const bool stdLib = &m == OSPrivate::sView.fMutex;
   OSProcessWaits& process = *OSPrivate::sView.fWaits;
   const UInt64 start = stdLib ? Now(CLOCK_MONOTONIC) : 0;
   if (stdLib) __atomic_fetch_add(&process.fWaiters, 1, __ATOMIC_RELAXED);
-  bool blocked = false;
-  int backoff = 1;
-  for (int spent = 0;; spent += backoff) {
-    if (spent >= kSpinPauses) {
-      Block(m, stdLib);
-      blocked = true;
-      break;
-    }
-    for (int i = 0; i < backoff; ++i) CpuRelax();
-    if (tryTake(m)) break;
-    if (backoff < kMaxBackoff) backoff *= 2;
-  }
+  const bool blocked = !Spin(m, byCalls);
+  if (blocked) Block(m, stdLib, byCalls);
   Taken(m, self);
   if (!stdLib) return;
   // Holding the mutex now: the figures are the mutex's to guard.
@@ -87,6 +88,32 @@ void OSMutexProtocol::WaitFor(OSMutex& m, pthread_t self, bool (*tryTake)(OSMute
   __atomic_store_n(&process.fStallReported, pthread_t(), __ATOMIC_RELAXED);
   if (auto* const tracer = __atomic_load_n(&process.fTracer, __ATOMIC_ACQUIRE))
     CallTracer(tracer, m, waited);
+}
+
+bool OSMutexProtocol::Spin(OSMutex& m, bool byCalls) {
+  (void)byCalls;  // only the fast path's lock word can be watched
+  const int budget = __atomic_load_n(&sSpinBudget, __ATOMIC_RELAXED);
+  int backoff = 1;
+  for (int spent = 0; spent < budget; spent += backoff) {
+    for (int i = 0; i < backoff; ++i) OSPlatform::CpuRelax();
+#if OS_MUTEX_FAST_PATH
+    if (!byCalls) {
+      const int word = __atomic_load_n(&m.fMutex.__data.__lock, __ATOMIC_RELAXED);
+      if (word == OSGlibc::kContended) break;
+      if (word == OSGlibc::kFree && OSGlibc::TryAcquire(m.fMutex)) {
+        AdaptSpin(spent, true);
+        return true;
+      }
+    } else
+#endif
+        if (TryTakeByCall(m)) {
+      AdaptSpin(spent, true);
+      return true;
+    }
+    if (backoff < kMaxBackoff) backoff *= 2;
+  }
+  AdaptSpin(budget, false);
+  return false;
 }
 
 #if defined(__cpp_exceptions)
@@ -142,28 +169,73 @@ void OSMutexProtocol::CallTracer(Tracer tracer, OSMutex& m, UInt64 waited) {
 #endif
 }
 
-// Blocks in the pthread calls until the calling thread has m's pthread
-// mutex. For the standard-library mutex with a stall threshold, wakes at
-// the threshold to write the stall line, once per holder, and waits on.
-void OSMutexProtocol::Block(OSMutex& m, bool stdLib) {
+// Writes the stall line for the standard-library mutex, held by another
+// thread for stallMillis ms of this one's wait: once per holder.
+static void ReportStall(const OSMutex& m, OSProcessWaits& process, UInt32 stallMillis,
+                        pthread_t holder) {
+  (void)m;
+  pthread_t none = pthread_t();
+  if (__atomic_compare_exchange_n(&process.fStallReported, &none, holder, false, __ATOMIC_RELAXED,
+                                  __ATOMIC_RELAXED))
+    fprintf(stderr,
+            "SafeStdLib: waited %u ms for the standard-library mutex; %d thread(s) wait; "
+            "held by thread 0x%lx\n",
+            stallMillis, __atomic_load_n(&process.fWaiters, __ATOMIC_RELAXED),
+            static_cast<unsigned long>(holder));
+}
+
+// Sleeps until the calling thread has m: on the lock word, as glibc's own
+// lock does, or (byCalls) in the pthread calls. For the standard-library
+// mutex with a stall threshold, wakes at the threshold to write the stall
+// line, once per holder, and sleeps on.
+void OSMutexProtocol::Block(OSMutex& m, bool stdLib, bool byCalls) {
+  (void)byCalls;  // only the fast path sleeps on the lock word
   OSProcessWaits& process = *OSPrivate::sView.fWaits;
   const UInt32 stallMillis = stdLib ? __atomic_load_n(&process.fStallMillis, __ATOMIC_RELAXED) : 0;
+  const UInt64 stallNanos = UInt64{stallMillis} * 1000000u;
+#if OS_MUTEX_FAST_PATH
+  if (!byCalls) {
+    int& word = m.fMutex.__data.__lock;
+    const UInt64 start = Now(CLOCK_MONOTONIC);
+    bool stallSaid = stallMillis == 0;
+    // Naps first: a holder that takes the mutex again at once keeps it at
+    // full speed, with no wake to make, and this thread tries again after
+    // each nap. A sleeper marked on the word ends them.
+    UInt64 nap = kFirstNapNanos;
+    for (int round = 0; round < kNaps; ++round, nap *= 2) {
+      if (__atomic_load_n(&word, __ATOMIC_RELAXED) == OSGlibc::kContended) break;
+      bool woken = false;
+      const int err = OSGlibc::Nap(word, nap, &woken);
+      if (err != 0) Fail("futex wait", err);
+      if (woken) break;
+      if (Spin(m, false)) return;
+      if (!stallSaid && Now(CLOCK_MONOTONIC) - start >= stallNanos) {
+        ReportStall(m, process, stallMillis, __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED));
+        stallSaid = true;
+      }
+    }
+    if (!stallSaid) {
+      const UInt64 deadline = start + stallNanos;
+      for (UInt64 now = Now(CLOCK_MONOTONIC); now < deadline; now = Now(CLOCK_MONOTONIC)) {
+        const int err = OSGlibc::TakeContended(word, deadline - now);
+        if (err == 0) return;
+        if (err != ETIMEDOUT) Fail("futex wait", err);
+      }
+      ReportStall(m, process, stallMillis, __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED));
+    }
+    const int err = OSGlibc::TakeContended(word, 0);
+    if (err != 0) Fail("futex wait", err);
+    return;
+  }
+#endif
   if (stallMillis != 0) {
-    const UInt64 deadline = Now(CLOCK_REALTIME) + UInt64{stallMillis} * 1000000u;
+    const UInt64 deadline = Now(CLOCK_REALTIME) + stallNanos;
     const struct timespec at = {static_cast<time_t>(deadline / 1000000000u),
                                 static_cast<long>(deadline % 1000000000u)};
     const int err = pthread_mutex_timedlock(&m.fMutex, &at);
     if (err == 0) return;
     if (err != ETIMEDOUT) Fail("pthread_mutex_timedlock", err);
-    const pthread_t holder = __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED);
-    pthread_t none = pthread_t();
-    if (__atomic_compare_exchange_n(&process.fStallReported, &none, holder, false, __ATOMIC_RELAXED,
-                                    __ATOMIC_RELAXED))
-      fprintf(stderr,
-              "SafeStdLib: waited %u ms for the standard-library mutex; %d thread(s) wait; "
-              "held by thread 0x%lx\n",
-              stallMillis, __atomic_load_n(&process.fWaiters, __ATOMIC_RELAXED),
-              static_cast<unsigned long>(holder));
+    ReportStall(m, process, stallMillis, __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED));
   }
   const int err = pthread_mutex_lock(&m.fMutex);
   if (err != 0) Fail("pthread_mutex_lock", err);
@@ -179,7 +251,7 @@ bool OSMutexProtocol::TryTakeByCall(OSMutex& m) {
 
 void OSMutexProtocol::LockByCalls(OSMutex& m) {
   if (TryLockByCalls(m)) return;
-  WaitFor(m, pthread_self(), TryTakeByCall);
+  WaitFor(m, pthread_self(), true);
 }
 
 void OSMutexProtocol::UnlockByCalls(OSMutex& m) {
@@ -209,22 +281,44 @@ bool OSMutexProtocol::TryLockByCalls(OSMutex& m) {
 
 #if OS_MUTEX_FAST_PATH
 
-int OSGlibc::sDrivenKind = -1;
+int OSGlibc::sByCalls = 1;
 uintptr_t OSGlibc::sThreadPointerOffset = 0;
 
-void OSMutexProtocol::LockTakenWord(OSMutex& m) {
+void OSMutexProtocol::LockSlow(OSMutex& m) {
+  if (OSGlibc::ByCalls()) return LockByCalls(m);
+  if (!sThreadEnd.fArranged) ArrangeThreadEnd();
   const pthread_t self = OSGlibc::CurrentThread();
-  if (HeldBy(m, self)) {
-    ++m.fHolderCount;
-    return;
-  }
-  WaitFor(m, self, [](OSMutex& mutex) {
-    return OSGlibc::IsFree(mutex.fMutex) && OSGlibc::TryAcquire(mutex.fMutex);
-  });
+  if (OSGlibc::TryAcquire(m.fMutex))
+    Taken(m, self);
+  else
+    WaitFor(m, self, false);
 }
 
-void OSMutexProtocol::WakeWaiter(int& word, int lockWord) {
-  if (lockWord != 2) Fail("unlock of a free lock", EPERM);
+bool OSMutexProtocol::TryLockSlow(OSMutex& m) {
+  if (OSGlibc::ByCalls()) return TryLockByCalls(m);
+  if (!OSGlibc::TryAcquire(m.fMutex)) return false;
+  Taken(m, OSGlibc::CurrentThread());
+  return true;
+}
+
+void OSMutexProtocol::UnlockNotHeld(OSMutex& m) {
+  // Before the self-test has passed, the holder may be known only by
+  // pthread_self().
+  if (OSGlibc::ByCalls()) UnlockByCalls(m);
+}
+
+void OSMutexProtocol::ReleaseByCall(OSMutex& m) {
+  const int err = pthread_mutex_unlock(&m.fMutex);
+  if (err != 0) Fail("pthread_mutex_unlock", err);
+}
+
+void OSMutexProtocol::WakeWaiter(int& word) {
+  // A word given back from kFree: nobody held it. Any other value is kTaken
+  // left by a contended word, which only this thread may now free.
+  if (__atomic_load_n(&word, __ATOMIC_RELAXED) < OSGlibc::kFree)
+    Fail("unlock of a free lock", EPERM);
+  // glibc's unlock wakes a sleeper for any value above kTaken.
+  OSGlibc::ContendedGiven(word);
   const int err = OSGlibc::WakeOne(word);
   if (err != 0) Fail("futex wake", err);
 }
@@ -238,8 +332,7 @@ void OSMutexProtocol::ChoosePath() {
 #  else
   pthread_mutex_t scratch = PTHREAD_MUTEX_INITIALIZER;
 #  endif
-  if (OSGlibc::ProtocolMatches(scratch))
-    __atomic_store_n(&OSGlibc::sDrivenKind, 0, __ATOMIC_RELAXED);
+  if (OSGlibc::ProtocolMatches(scratch)) __atomic_store_n(&OSGlibc::sByCalls, 0, __ATOMIC_RELAXED);
 }
 
 #else
@@ -254,14 +347,14 @@ __attribute__((constructor(101))) static void OSChooseLockPath() { OSMutexProtoc
 
 __thread OSThreadEndLink OSMutexProtocol::sThreadEnd
     __attribute__((tls_model("initial-exec"))) = {false, nullptr};
+__thread bool OSMutexProtocol::sFast __attribute__((tls_model("initial-exec"))) = false;
 
 void OSMutexProtocol::ArrangeThreadEnd() {
 #if OS_MUTEX_FAST_PATH && OS_GLIBC_THREAD_POINTER
   // The distance from the thread pointer to the descriptor is measured in
   // one thread and holds for all; a thread where it did not would be taken
   // for another.
-  if (__atomic_load_n(&OSGlibc::sDrivenKind, __ATOMIC_RELAXED) == 0 &&
-      OSGlibc::CurrentThread() != pthread_self())
+  if (!OSGlibc::ByCalls() && OSGlibc::CurrentThread() != pthread_self())
     Fail("thread pointer check", EINVAL);
 #endif
   // Before this copy's start-up (static constructors that run before the
@@ -282,6 +375,11 @@ void OSMutexProtocol::ArrangeThreadEnd() {
   }
   if (pthread_setspecific(process->fThreadEndKey, value) != 0) return;
   sThreadEnd.fArranged = true;
+#if OS_MUTEX_FAST_PATH
+  // Under the chain, a copy of an earlier release clears the link when the
+  // thread ends, and a level taken after that must arrange it again.
+  sFast = !OSGlibc::ByCalls() && view.fThreadEnd != kOSThreadEndChain;
+#endif
 }
 
 UInt32 OSMutexProtocol::ReleaseForEndedThread(OSMutex& m) {

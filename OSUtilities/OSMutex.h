@@ -48,9 +48,10 @@ class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
 
   // Lock()
   //
-  // Blocks until the calling thread holds the mutex: a waiter looks again
-  // at growing intervals for a short while, then sleeps. Recursive: a holder
-  // returns at once, one level deeper. Aborts if the pthread mutex fails.
+  // Blocks until the calling thread holds the mutex: a waiter spins briefly
+  // while the holder is likely to let go soon, then naps, then sleeps until
+  // woken. Recursive: a holder returns at once, one level deeper. Aborts if
+  // the pthread mutex fails.
   void Lock() OS_ACQUIRE() { RecursiveLock(); }
 
   // Unlock()

@@ -43,7 +43,7 @@ class OS_SCOPED_CAPABILITY NoLocker {
 void TakeStdLibMutex() {}
 void GiveStdLibMutex() {}
 }  // namespace
-#  define OSInlineLocker NoLocker
+#  define OSCallLocker NoLocker
 #else
 namespace {
 inline void TakeStdLibMutex() OS_NO_THREAD_SAFETY_ANALYSIS {
@@ -86,12 +86,12 @@ static void CountUncountablePrint(UInt64 maxChars) OS_REQUIRES(OS::sStdLibOSMute
 }
 
 UInt32 zuvo_getmaxprintfcharsinK() {
-  OSInlineLocker locker(OSStdLibMutexInUse());
+  OSCallLocker locker(OSStdLibMutexInUse());
   return sMaxTotalCharsInK;
 }
 
 void zuvo_setmaxprintfcharsinK(UInt32 newMaxCharsInK) {
-  OSInlineLocker locker(OSStdLibMutexInUse());
+  OSCallLocker locker(OSStdLibMutexInUse());
   sMaxTotalCharsInK = newMaxCharsInK;
 }
 
@@ -125,21 +125,32 @@ using PrintFn = int (*)(FILE*, const char*, va_list);
 // Marks the holder of the mutex as inside a print, or no longer: one plain
 // store, made while the mutex is held, which the exit hold reads to tell a
 // print blocked on its reader from a holder that does not let go.
-static inline void SetPrinting(int printing) {
-  __atomic_store_n(&OSPrivate::sView.fExit->fPrinting, printing, __ATOMIC_RELAXED);
+static inline void SetPrinting(OSProcessExit& exit, int printing) {
+  __atomic_store_n(&exit.fPrinting, printing, __ATOMIC_RELAXED);
 }
 
 // Gives back what a print holds: the mark that it prints, one level of the
-// stream's lock, then one of the mutex. Also the cleanup for a print that is cancelled or exits
-// inside the C library.
-static void GivePrintLevels(void* file) {
-  SetPrinting(0);
-  funlockfile(static_cast<FILE*>(file));
-  GiveStdLibMutex();
+// stream's lock, then the level of the mutex that the print took, if it
+// took one (a caller that held the mutex lends its own to the print).
+__attribute__((always_inline)) static inline void GivePrintLevels(
+    OSProcessExit& exit, FILE* file, bool tookLevel) OS_NO_THREAD_SAFETY_ANALYSIS {
+  SetPrinting(exit, 0);
+  funlockfile(file);
+  if (tookLevel) GiveStdLibMutex();
 }
 
-// Runs print(file, fmt, args) for a caller that has taken one level of the
-// mutex and then one of file's lock, and gives both back.
+// The same, as the cleanup for a print that is cancelled or exits inside
+// the C library.
+static void GivePrintLevelsOnCancel(void* file) {
+  GivePrintLevels(*OSPrivate::sView.fExit, static_cast<FILE*>(file), true);
+}
+static void GiveStreamOnCancel(void* file) {
+  GivePrintLevels(*OSPrivate::sView.fExit, static_cast<FILE*>(file), false);
+}
+
+// Runs print(file, fmt, args) for a caller that holds the mutex (a level
+// of its own if tookLevel) and then one level of file's lock, and gives
+// back what the print took.
 //
 // glibc runs the cleanup buffer pushed here once a cancellation or
 // pthread_exit() has unwound the frames deeper than this one, telling by
@@ -149,15 +160,15 @@ static void GivePrintLevels(void* file) {
 // before the C library's cleanups in deeper frames. That order is harmless:
 // the stream's lock counts levels, and this cleanup gives back only this
 // print's own, so every level is still given back exactly once.
-template <PrintFn print>
+template <PrintFn print, bool tookLevel>
 __attribute__((always_inline)) static inline int PrintHeld(
-    FILE* file, const char* fmt, va_list args) OS_NO_THREAD_SAFETY_ANALYSIS {
+    OSProcessExit& exit, FILE* file, const char* fmt, va_list args) OS_NO_THREAD_SAFETY_ANALYSIS {
   int result;
-  OS_CANCEL_CLEANUP_PUSH(GivePrintLevels, file);
-  SetPrinting(1);
+  OS_CANCEL_CLEANUP_PUSH(tookLevel ? GivePrintLevelsOnCancel : GiveStreamOnCancel, file);
+  SetPrinting(exit, 1);
   result = print(file, fmt, args);
   OS_CANCEL_CLEANUP_POP();
-  GivePrintLevels(file);
+  GivePrintLevels(exit, file, tookLevel);
   return result;
 }
 
@@ -169,7 +180,8 @@ __attribute__((noinline)) static int PrintAfterWaiting(FILE* file, const char* f
     flockfile(file);
     funlockfile(file);
     TakeStdLibMutex();
-    if (ftrylockfile(file) == 0) return PrintHeld<print>(file, fmt, args);
+    if (ftrylockfile(file) == 0)
+      return PrintHeld<print, true>(*OSPrivate::sView.fExit, file, fmt, args);
     GiveStdLibMutex();
   }
 }
@@ -189,33 +201,33 @@ __attribute__((noinline, cold)) static int PrintAfterExit(FILE* file, const char
 template <PrintFn print>
 __attribute__((always_inline)) static inline int PrintLocked(FILE* file, const char* fmt,
                                                              va_list args) {
-  TakeStdLibMutex();
-  if (OS_UNLIKELY(__atomic_load_n(&OSPrivate::sView.fExit->fExitWaiting, __ATOMIC_RELAXED) != 0))
-    return PrintAfterExit<print>(file, fmt, args);
-  if (OS_LIKELY(ftrylockfile(file) == 0)) return PrintHeld<print>(file, fmt, args);
-  if (OSStdLibMutexInUse()->IsHeldByCallerAgain()) {
-    flockfile(file);
-    return PrintHeld<print>(file, fmt, args);
+  OSProcessExit& exit = *OSPrivate::sView.fExit;
+  if (OSMutexProtocol::HeldByCaller(*OSStdLibMutexInUse())) {
+    // The caller's level holds the mutex through the print, and the
+    // caller cannot let go of it: it waits for the stream holding it.
+    if (OS_UNLIKELY(ftrylockfile(file) != 0)) flockfile(file);
+    return PrintHeld<print, false>(exit, file, fmt, args);
   }
+  TakeStdLibMutex();
+  if (OS_UNLIKELY(__atomic_load_n(&exit.fExitWaiting, __ATOMIC_RELAXED) != 0))
+    return PrintAfterExit<print>(file, fmt, args);
+  if (OS_LIKELY(ftrylockfile(file) == 0)) return PrintHeld<print, true>(exit, file, fmt, args);
   GiveStdLibMutex();
   return PrintAfterWaiting<print>(file, fmt, args);
 }
 
-// PrintLocked()'s way while the exit hold waits for the mutex: a caller
-// that held no level before lets go and waits until the hold has the mutex
-// (then it waits for good, as every thread but the exiting one does) or
-// has given up; one that did hold a level prints, and the hold waits for it.
+// PrintLocked()'s way while the exit hold waits for the mutex, for a caller
+// that held no level before: it lets go and waits until the hold has the
+// mutex (then it waits for good, as every thread but the exiting one does)
+// or has given up. One that did hold a level prints, and the hold waits for
+// it.
 template <PrintFn print>
 static int PrintAfterExit(FILE* file, const char* fmt, va_list args) {
-  if (!OSStdLibMutexInUse()->IsHeldByCallerAgain()) {
-    GiveStdLibMutex();
-    const struct timespec oneMilli = {0, 1000 * 1000};
-    while (__atomic_load_n(&OSPrivate::sView.fExit->fExitWaiting, __ATOMIC_RELAXED) != 0)
-      nanosleep(&oneMilli, nullptr);
-    return PrintLocked<print>(file, fmt, args);
-  }
-  if (ftrylockfile(file) != 0) flockfile(file);
-  return PrintHeld<print>(file, fmt, args);
+  GiveStdLibMutex();
+  const struct timespec oneMilli = {0, 1000 * 1000};
+  while (__atomic_load_n(&OSPrivate::sView.fExit->fExitWaiting, __ATOMIC_RELAXED) != 0)
+    nanosleep(&oneMilli, nullptr);
+  return PrintLocked<print>(file, fmt, args);
 }
 
 int zuvo_maxprintf(const char* fmt, ...) {
@@ -281,13 +293,13 @@ __attribute__((always_inline)) static inline void CheckFits(size_t size, size_t 
 // for a caller that has applied the routine's guard.
 __attribute__((always_inline)) static inline int LockedVsprintf(char* buffer, const char* fmt,
                                                                 va_list args) {
-  OSInlineLocker locker(OSStdLibMutexInUse());
+  OSCallLocker locker(OSStdLibMutexInUse());
   return vsprintf(buffer, fmt, args);
 }
 
 __attribute__((always_inline)) static inline int LockedVsnprintf(char* str, size_t size,
                                                                  const char* fmt, va_list args) {
-  OSInlineLocker locker(OSStdLibMutexInUse());
+  OSCallLocker locker(OSStdLibMutexInUse());
   return vsnprintf(str, size, fmt, args);
 }
 
@@ -380,7 +392,7 @@ int zuvo_vsnprintf_chk(char* str, size_t size, size_t objsize, const char* fmt, 
 __attribute__((always_inline)) static inline size_t LockedStrftime(char* buf, size_t maxsize,
                                                                    const char* format,
                                                                    const struct tm* timeptr) {
-  OSInlineLocker locker(OSStdLibMutexInUse());
+  OSCallLocker locker(OSStdLibMutexInUse());
   const size_t result = strftime(buf, maxsize, format, timeptr);
   // strftime may leave a text that did not fit partly written and
   // unterminated.
@@ -400,6 +412,29 @@ size_t zuvo_strftime_chk(char* buf, size_t maxsize, size_t objsize, const char* 
   return LockedStrftime(buf, maxsize, format, timeptr);
 }
 
+// The local zone. glibc's localtime() and ctime() read TZ again on every
+// call and, with TZ unset, look at /etc/localtime's status too: a system
+// call, and one made while the mutex would be held. localtime_r() uses the
+// zone as last set, so the routines call it, and set the zone again
+// themselves at most once a second, before taking the mutex: a zone set with
+// setenv() and tzset() is used by the next call, and one changed in the
+// environment alone, or a replaced /etc/localtime, within a second. The
+// second is time()'s, which glibc reads without a system call.
+static unsigned long sZoneSetAt = ~0UL;
+
+__attribute__((noinline, cold)) static void SetZoneAgain(unsigned long setAt, unsigned long now) {
+  // One thread a second sets it; tzset() takes the C library's own lock.
+  if (__atomic_compare_exchange_n(&sZoneSetAt, &setAt, now, false, __ATOMIC_RELAXED,
+                                  __ATOMIC_RELAXED))
+    tzset();
+}
+
+__attribute__((always_inline)) static inline void RecheckZone() {
+  const unsigned long now = static_cast<unsigned long>(time(nullptr));
+  const unsigned long setAt = __atomic_load_n(&sZoneSetAt, __ATOMIC_RELAXED);
+  if (OS_UNLIKELY(setAt != now)) SetZoneAgain(setAt, now);
+}
+
 // Copies the C library's text (null when it could not convert) into the
 // caller's buffer; the caller holds the standard-library mutex and has
 // checked that buffer has room for at least the terminator. strncpy zero
@@ -414,19 +449,24 @@ static bool IsUsable(const char* buffer, int buffLen) { return buffer != nullptr
 
 __attribute__((always_inline)) static inline char* LockedStrerror(int errnum, char* buffer,
                                                                   int buffLen) {
-  OSInlineLocker locker(OSStdLibMutexInUse());
+  OSCallLocker locker(OSStdLibMutexInUse());
   return CopyText(strerror(errnum), buffer, buffLen);
 }
 
 __attribute__((always_inline)) static inline char* LockedCtime(const time_t* timep, char* buffer,
                                                                int buffLen) {
-  OSInlineLocker locker(OSStdLibMutexInUse());
-  return CopyText(ctime(timep), buffer, buffLen);
+  RecheckZone();
+  OSCallLocker locker(OSStdLibMutexInUse());
+  // ctime() is asctime(localtime()): the same text, from the zone as last
+  // set.
+  struct tm local;
+  return CopyText(localtime_r(timep, &local) != nullptr ? asctime(&local) : nullptr, buffer,
+                  buffLen);
 }
 
 __attribute__((always_inline)) static inline char* LockedAsctime(const struct tm* timeptr,
                                                                  char* buffer, int buffLen) {
-  OSInlineLocker locker(OSStdLibMutexInUse());
+  OSCallLocker locker(OSStdLibMutexInUse());
   return CopyText(asctime(timeptr), buffer, buffLen);
 }
 
@@ -474,12 +514,32 @@ static struct tm* CopyTime(const struct tm* time, struct tm* result) {
 
 struct tm* zuvo_gmtime(const time_t* timep, struct tm* result) {
   if (result == nullptr) return nullptr;
-  OSInlineLocker locker(OSStdLibMutexInUse());
+  OSCallLocker locker(OSStdLibMutexInUse());
   return CopyTime(gmtime(timep), result);
+}
+
+// A time that localtime_r() converts without failing: its year fits an
+// int with room to spare. Only a conversion that can fail (its year does
+// not fit) goes through a copy, so that a failed one leaves *result as it
+// was, as the routine always has.
+static bool ConvertsLocally(const time_t* timep) {
+  const long long kSafeSeconds = 1LL << (sizeof(time_t) > 4 ? 55 : 30);
+  const long long t = static_cast<long long>(*timep);
+  return t > -kSafeSeconds && t < kSafeSeconds;
+}
+
+__attribute__((noinline)) static struct tm* LocaltimeByCopy(const time_t* timep,
+                                                            struct tm* result) {
+  OSCallLocker locker(OSStdLibMutexInUse());
+  struct tm local;
+  return CopyTime(localtime_r(timep, &local), result);
 }
 
 struct tm* zuvo_localtime(const time_t* timep, struct tm* result) {
   if (result == nullptr) return nullptr;
-  OSInlineLocker locker(OSStdLibMutexInUse());
-  return CopyTime(localtime(timep), result);
+  RecheckZone();
+  if (OS_UNLIKELY(timep == nullptr || !ConvertsLocally(timep)))
+    return LocaltimeByCopy(timep, result);
+  OSCallLocker locker(OSStdLibMutexInUse());
+  return localtime_r(timep, result);
 }

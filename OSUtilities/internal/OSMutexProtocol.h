@@ -20,6 +20,7 @@
 #include <stdio.h>
 
 #include "OSMutex.h"
+#include "OSPlatform.h"
 #include "OSProcessRecord.h"
 
 // The slow paths stay out of line, so that the inline fast path saves and
@@ -54,6 +55,15 @@ class OSMutexProtocol {
   // constructors: chooses how this copy locks (see OSMutexGlibc.h).
   static void ChoosePath();
 
+  // Whether the calling thread holds m. Never blocks.
+  static bool HeldByCaller(const OSMutex& m) {
+#if OS_MUTEX_FAST_PATH
+    return HeldBy(m, OSGlibc::CurrentThread());
+#else
+    return HeldBy(m, pthread_self());
+#endif
+  }
+
   // m's private state, for the library's own tests.
   static pthread_t HolderOf(const OSMutex& m) {
     return __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED);
@@ -66,26 +76,43 @@ class OSMutexProtocol {
   OS_OUT_OF_LINE static void LockByCalls(OSMutex& m);
   OS_OUT_OF_LINE static void UnlockByCalls(OSMutex& m);
   OS_OUT_OF_LINE static bool TryLockByCalls(OSMutex& m);
-  // The fast path's lock, once the lock word was found taken: by the
-  // caller, one level more; by another thread, WaitFor().
-  OS_SLOW_PATH static void LockTakenWord(OSMutex& m);
-  // Takes m, held by another thread, for self: tries at growing intervals
-  // with tryTake(), then blocks in the pthread calls. Counts the wait for
-  // the standard-library mutex, and reports a stall.
-  static void WaitFor(OSMutex& m, pthread_t self, bool (*tryTake)(OSMutex&));
-  static void Block(OSMutex& m, bool stdLib);
+  // The fast path's lock and try of a first level, once the thread-local
+  // check or the word's first try has failed: arranges the thread's end,
+  // takes the word, or the pthread calls' way before the self-test has
+  // passed; the lock waits for another thread's hold with WaitFor().
+  OS_SLOW_PATH static void LockSlow(OSMutex& m);
+  OS_SLOW_PATH static bool TryLockSlow(OSMutex& m);
+  // The fast path's unlock by a thread that it did not find holding m.
+  OS_SLOW_PATH static void UnlockNotHeld(OSMutex& m);
+  // The last level's release through pthread_mutex_unlock().
+  OS_SLOW_PATH static void ReleaseByCall(OSMutex& m);
+  // Takes m, held by another thread, for self: spins while that is likely
+  // to win (Spin()), then sleeps, through the lock word or (byCalls) the
+  // pthread calls. Counts the wait for the standard-library mutex, and
+  // reports a stall.
+  static void WaitFor(OSMutex& m, pthread_t self, bool byCalls);
+  static bool Spin(OSMutex& m, bool byCalls);
+  static void Block(OSMutex& m, bool stdLib, bool byCalls);
   // Calls the host's contention tracer for m, just taken after waited ns.
   using Tracer = void (*)(const char* message, const void* mutex, UInt64 waitNanos);
   static void CallTracer(Tracer tracer, OSMutex& m, UInt64 waited);
   // pthread_mutex_trylock() of m's pthread mutex; true when it took it.
   static bool TryTakeByCall(OSMutex& m);
-  // The fast path's unlock of a lock word that held other than 1.
-  OS_SLOW_PATH static void WakeWaiter(int& word, int lockWord);
+  // The fast path's unlock of a lock word that was other than kTaken.
+  OS_SLOW_PATH static void WakeWaiter(int& word);
 
   static bool HeldBy(const OSMutex& m, pthread_t self) {
-    // A relaxed load suffices: only the holder ever stores its own id
-    // there, so a thread reads its own id exactly when it is the holder.
+    // Only the holder ever stores its own id there, so a thread reads its
+    // own id exactly when it is the holder, whatever a racing store of
+    // another thread leaves visible: no ordering is needed. Outside
+    // ThreadSanitizer the load is plain, so that the compiler folds it
+    // into the comparison; a pointer-sized aligned load is never torn on
+    // the targets the fast path is built for.
+#if OS_TSAN
     return __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED) == self;
+#else
+    return m.fHolder == self;
+#endif
   }
   static void SetHolder(OSMutex& m, pthread_t holder) {
     __atomic_store_n(&m.fHolder, holder, __ATOMIC_RELAXED);
@@ -98,6 +125,11 @@ class OSMutexProtocol {
   }
   // The fast path's unlock of the last level.
   static void Release(OSMutex& m);
+
+  // Whether the calling thread may take a first level through this copy's
+  // fast path without a call: it has arranged its end (sThreadEnd) and the
+  // self-test has passed. One thread-local load on each first level.
+  static __thread bool sFast __attribute__((tls_model("initial-exec")));
 
   // Whether the calling thread has arranged, through this copy, for the
   // standard-library mutex to be released if the thread ends while holding
@@ -123,44 +155,43 @@ class OSMutexProtocol {
 
 #if OS_MUTEX_FAST_PATH
 
+// A thread that holds m takes and gives back a level with plain loads and
+// stores: the holder's own id, compared first, is what tells it so. Only a
+// first level touches the lock word, with one atomic step each way.
 inline void OSMutexProtocol::Lock(OSMutex& m) {
-  if (OS_UNLIKELY(!OSGlibc::IsDriven(m.fMutex))) return LockByCalls(m);
-  // A thread that already holds the mutex fails the first try, so the
-  // common, uncontended case never looks at the holder.
-  if (OS_UNLIKELY(!OSGlibc::TryAcquire(m.fMutex)))
-    LockTakenWord(m);
-  else
-    Taken(m, OSGlibc::CurrentThread());
+  const pthread_t self = OSGlibc::CurrentThread();
+  if (HeldBy(m, self)) {
+    ++m.fHolderCount;
+    return;
+  }
+  if (OS_UNLIKELY(!sFast) || OS_UNLIKELY(!OSGlibc::TryAcquire(m.fMutex))) return LockSlow(m);
+  SetHolder(m, self);
+  m.fHolderCount = 1;
 }
 
 inline void OSMutexProtocol::Unlock(OSMutex& m) {
-  if (OS_UNLIKELY(!OSGlibc::IsDriven(m.fMutex))) return UnlockByCalls(m);
-  if (!HeldBy(m, OSGlibc::CurrentThread())) return;
+  if (OS_UNLIKELY(!HeldBy(m, OSGlibc::CurrentThread()))) return UnlockNotHeld(m);
   if (--m.fHolderCount != 0) return;
   SetHolder(m, 0);
   Release(m);
 }
 
 inline bool OSMutexProtocol::TryLock(OSMutex& m) {
-  if (OS_UNLIKELY(!OSGlibc::IsDriven(m.fMutex))) return TryLockByCalls(m);
   const pthread_t self = OSGlibc::CurrentThread();
-  if (!OSGlibc::TryAcquire(m.fMutex)) {
-    if (!HeldBy(m, self)) return false;
+  if (HeldBy(m, self)) {
     ++m.fHolderCount;
     return true;
   }
-  Taken(m, self);
+  if (OS_UNLIKELY(!sFast)) return TryLockSlow(m);
+  if (!OSGlibc::TryAcquire(m.fMutex)) return false;
+  SetHolder(m, self);
+  m.fHolderCount = 1;
   return true;
 }
 
 inline void OSMutexProtocol::Release(OSMutex& m) {
-  if (OS_UNLIKELY(OSGlibc::WasTakenByCall(m.fMutex))) {
-    const int err = pthread_mutex_unlock(&m.fMutex);
-    if (err != 0) Fail("pthread_mutex_unlock", err);
-    return;
-  }
-  const int lockWord = OSGlibc::ReleaseWord(m.fMutex);
-  if (OS_UNLIKELY(lockWord != 1)) WakeWaiter(m.fMutex.__data.__lock, lockWord);
+  if (OS_UNLIKELY(OSGlibc::ReleaseByCall(m.fMutex))) return ReleaseByCall(m);
+  if (OS_UNLIKELY(!OSGlibc::ReleaseWord(m.fMutex))) WakeWaiter(m.fMutex.__data.__lock);
 }
 
 #else  // !OS_MUTEX_FAST_PATH
@@ -187,6 +218,30 @@ class OS_SCOPED_CAPABILITY OSInlineLocker {
 
  private:
   OSMutex& fMutex;
+};
+
+// OSCallLocker
+//
+// Holds the mutex for one C library call that cannot block, be cancelled
+// or call back into the host: takes a level unless the calling thread
+// already holds one, which then holds the mutex through the call. A caller
+// that holds the mutex pays a comparison, and no level.
+class OS_SCOPED_CAPABILITY OSCallLocker {
+ public:
+  explicit OSCallLocker(OSMutex* inMutexP) OS_ACQUIRE(inMutexP)
+      : fMutex(*inMutexP), fTook(!OSMutexProtocol::HeldByCaller(*inMutexP)) {
+    if (fTook) OSMutexProtocol::Lock(fMutex);
+  }
+  ~OSCallLocker() OS_RELEASE() {
+    if (fTook) OSMutexProtocol::Unlock(fMutex);
+  }
+
+  OSCallLocker(const OSCallLocker&) = delete;
+  OSCallLocker& operator=(const OSCallLocker&) = delete;
+
+ private:
+  OSMutex& fMutex;
+  const bool fTook;
 };
 
 #endif  // OSMutexProtocol_H
