@@ -4,6 +4,8 @@ Markdown table: the time ratio from safestdlib-bench (Google Benchmark) and
 the added instructions per call from callgrind, which counts exactly.
 
 usage: cost_table.py BENCH_DIR   (the build's bench/ folder)
+           prints the table, then the lock's figures and the log line's
+           (safestdlib-instructions --shapes)
        cost_table.py --per-call BENCH_DIR NAME wrapped|bare
            prints the instructions of one call, rounded
        cost_table.py --fortify BENCH_DIR
@@ -108,6 +110,16 @@ def main():
           "(both counted with the same call around them).")
     print(f"Most instructions a wrapper adds: {worst:.0f}, "
           f"{worst / pair:.2f} times a pthread lock-and-unlock pair.")
+    empty = per_call(tool, "empty", "wrapped")
+    nested = per_call(tool, "nested", "wrapped") - lock
+    held = per_call(tool, "printf_held", "wrapped") - per_call(tool, "printf_held", "bare")
+    print(f"Lock+Unlock over an empty call: {lock - empty:.0f}; a level more, for a thread "
+          f"that holds the mutex, through the same entries: {nested:.0f}; zuvo_printf over "
+          f"printf for a caller that holds the mutex: {held:.0f}.")
+    for shape, zone in (("line", "TZ set"), ("line_tz_unset", "TZ unset")):
+        wrapped_i, bare_i = per_call(tool, shape, "wrapped"), per_call(tool, shape, "bare")
+        print(f"A timestamped log line ({zone}): {wrapped_i:.0f} instructions against "
+              f"{bare_i:.0f} bare, {wrapped_i / bare_i:.3f} times.")
 
 
 if __name__ == "__main__":

@@ -10,6 +10,12 @@
 // safestdlib-instructions --routines: prints the thirteen routines' names,
 // one a line, in the order of kRoutineCalls.
 //
+// safestdlib-instructions --shapes: prints the names of kShapeCalls, the
+// costs that are not one routine's: an empty call (what the loop itself
+// costs), a level taken and given back by a thread that already holds the
+// mutex, and a timestamped log line, each way. NAME_tz_unset runs NAME with
+// TZ unset, as a service started without it runs.
+//
 // safestdlib-instructions --checked: prints the names of kCheckedCalls, the
 // calls that a host built with _FORTIFY_SOURCE checks (the buffer's size
 // known, the size given read at run time). safestdlib-instructions-fortify
@@ -112,12 +118,69 @@ const routines::RoutineCall kCheckedCalls[] = {
      [] { routines::CopyText(asctime(&routines::gBrokenDown)); }},
 };
 
+const char kLineFormat[] = "%s worker %u request %ld GET /items/%ld 200 OK\n";
+
+// The log line a host writes under one hold of the mutex, and the one it
+// writes with the C library alone.
+// Both convert the same time, so that the C library's own work is the same
+// in each (its cost varies with the date); the routine reads the clock
+// itself, once, to know whether to set the zone again.
+void WrappedLine() OS_NO_THREAD_SAFETY_ANALYSIS {
+  OSMutexLocker line(OS::GetStdLibMutex());
+  const time_t now = routines::gWhen;
+  struct tm local;
+  char stamp[32];
+  zuvo_strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", zuvo_localtime(&now, &local));
+  zuvo_printf(kLineFormat, stamp, 3u, 42L, 7L);
+}
+void BareLine() {
+  const time_t now = routines::gWhen;
+  struct tm local;
+  char stamp[32];
+  strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", localtime_r(&now, &local));
+  printf(kLineFormat, stamp, 3u, 42L, 7L);
+}
+
+// wrapped less bare is the cost of the shape: nothing for "empty", one
+// nested level of the host's OSMutex entries for "nested", what the
+// printer adds for a caller that holds the mutex for "printf_held", what
+// the library adds to the line for "line".
+const routines::RoutineCall kShapeCalls[] = {
+    {"empty", [] {}, [] {}},
+    {"nested",
+     []() OS_NO_THREAD_SAFETY_ANALYSIS {
+       OS::sStdLibOSMutex.Lock();
+       OS::sStdLibOSMutex.Lock();
+       OS::sStdLibOSMutex.Unlock();
+       OS::sStdLibOSMutex.Unlock();
+     },
+     []() OS_NO_THREAD_SAFETY_ANALYSIS {
+       OS::sStdLibOSMutex.Lock();
+       OS::sStdLibOSMutex.Unlock();
+     }},
+    {"printf_held",
+     []() OS_NO_THREAD_SAFETY_ANALYSIS {
+       OSMutexLocker line(OS::GetStdLibMutex());
+       zuvo_printf("%s %d\n", "line", 42);
+     },
+     []() OS_NO_THREAD_SAFETY_ANALYSIS {
+       OSMutexLocker line(OS::GetStdLibMutex());
+       printf("%s %d\n", "line", 42);
+     }},
+    {"line", WrappedLine, BareLine},
+    {"line_tz_unset", WrappedLine, BareLine},
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 2 && strcmp(argv[1], "--lock-path") == 0) return PrintLockPath();
   if (argc == 2 && strcmp(argv[1], "--routines") == 0) {
     for (const routines::RoutineCall& call : routines::kRoutineCalls) printf("%s\n", call.name);
+    return 0;
+  }
+  if (argc == 2 && strcmp(argv[1], "--shapes") == 0) {
+    for (const routines::RoutineCall& call : kShapeCalls) printf("%s\n", call.name);
     return 0;
   }
   if (argc == 2 && strcmp(argv[1], "--checked") == 0) {
@@ -127,12 +190,17 @@ int main(int argc, char** argv) {
   if (argc != 4) {
     fprintf(stderr,
             "usage: safestdlib-instructions NAME wrapped|bare N\n"
-            "       safestdlib-instructions --lock-path | --routines | --checked\n");
+            "       safestdlib-instructions --lock-path | --routines | --checked | --shapes\n");
     return 2;
   }
   const bool wrapped = strcmp(argv[2], "wrapped") == 0;
   const long n = strtol(argv[3], nullptr, 10);
   routines::SetUpRoutineCalls();
+  const size_t nameLength = strlen(argv[1]);
+  if (nameLength > 9 && strcmp(argv[1] + nameLength - 9, "_tz_unset") == 0) {
+    unsetenv("TZ");
+    tzset();
+  }
   auto run = [&](const routines::RoutineCall& call) {
     void (*fn)() = wrapped ? call.wrapped : call.bare;
     if (fn == nullptr) return false;
@@ -143,7 +211,7 @@ int main(int argc, char** argv) {
   };
   using Calls = std::span<const routines::RoutineCall>;
   for (Calls calls : {Calls(routines::kRoutineCalls), Calls(routines::kReentrantCalls),
-                      Calls(routines::kLockCalls), Calls(kCheckedCalls)}) {
+                      Calls(routines::kLockCalls), Calls(kCheckedCalls), Calls(kShapeCalls)}) {
     for (const routines::RoutineCall& call : calls)
       if (strcmp(call.name, argv[1]) == 0) return run(call) ? 0 : 2;
   }
