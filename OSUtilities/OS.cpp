@@ -8,7 +8,7 @@
 // cannot be arranged is given up and said once on standard error; nothing
 // here aborts for want of a resource.
 
-#include "OS.h"
+#include "OSUtilities/OS.h"
 
 #include <dlfcn.h>
 #include <errno.h>
@@ -19,11 +19,10 @@
 #include <sys/auxv.h>
 #include <time.h>
 
-#include "internal/MaxPrintfRecord.h"
-#include "internal/OSMutexProtocol.h"
-#include "internal/OSPlatform.h"
-#include "internal/OSProcessRecord.h"
-#include "internal/OSProcessSymbols.h"
+#include "OSUtilities/internal/OSMutexProtocol.h"
+#include "OSUtilities/internal/OSPlatform.h"
+#include "OSUtilities/internal/OSProcessRecord.h"
+#include "OSUtilities/internal/OSProcessSymbols.h"
 
 extern "C" int __cxa_atexit(void (*func)(void*), void* arg, void* dsoHandle);
 
@@ -58,7 +57,7 @@ void UnlockAfterFork() OS_NO_THREAD_SAFETY_ANALYSIS { OS::sStdLibOSMutex.Unlock(
 // plugin. Null where the dynamic linker does not know it (a fully static
 // executable).
 struct link_map* ThisCopy() {
-#if defined(OS_GLIBC)
+#if OS_GLIBC
   Dl_info info;
   void* map = nullptr;
   if (dladdr1(reinterpret_cast<void*>(&ThisCopy), &info, &map, RTLD_DL_LINKMAP) == 0)
@@ -101,12 +100,15 @@ bool KeepLoaded(const struct link_map* copy) {
 // a print that another thread is making then is torn or written twice;
 // from 2.41 it takes each lock only while it flushes that stream and
 // leaves it unbuffered, so a print that begins after the flush goes out in
-// pieces of its own buffer's size and is cut where the process ends.
+// pieces of its own buffer's size and is cut where the process ends
+// (libio/genops.c, _IO_cleanup and _IO_unbuffer_all: without the locks in
+// glibc 2.31 to 2.40, with each lock for its own stream from 2.41; musl's
+// src/stdio/__stdio_exit.c, which keeps them).
 bool ExitFlushKeepsStreamsLocked() {
-#if defined(OS_GLIBC) || defined(__UCLIBC__) || !defined(__linux__)
-  return false;
-#else
+#if OS_MUSL
   return true;
+#else
+  return false;
 #endif
 }
 
@@ -164,9 +166,6 @@ const ProcessWide kProcessWide[] = {
     {OS_PROCESS_RECORD_SYMBOL, &OSPrivate::sProcess,
      "keeps a process record of its own: its copy of the library was linked with the record "
      "hidden or bound to itself"},
-    {OS_MAXPRINTF_RECORD_SYMBOL, &SafeStdLibPrivate::sMaxPrintfRecord,
-     "keeps a capped printer's total and limit of its own: its copy of the library was linked "
-     "with them hidden or bound to itself"},
 };
 
 // Asks the dynamic linker for every process-wide definition, which binds
@@ -174,18 +173,22 @@ const ProcessWide kProcessWide[] = {
 // can be loaded (one linked with -Bsymbolic would otherwise bind its own).
 // Then checks that this copy uses what the dynamic linker gives it; says
 // what it does not. Returns whether the mutex is the process's.
-bool JoinProcessWide(const struct link_map* copy) {
+bool JoinOne(const struct link_map* copy, const char* name, const void* used, const char* loss) {
   void* const self = OpenThisCopy(copy);
-  bool mutexShared = true;
-  for (const ProcessWide& wide : kProcessWide) {
-    void* const global = dlsym(RTLD_DEFAULT, wide.fName);
-    void* const bound = self != nullptr ? dlsym(self, wide.fName) : nullptr;
-    void* const process = bound != nullptr ? bound : global;
-    if (process == nullptr || process == wide.fUsed) continue;
-    Say(wide.fLoss, copy);
-    if (wide.fUsed == &OS::sStdLibOSMutex) mutexShared = false;
-  }
+  void* const global = dlsym(RTLD_DEFAULT, name);
+  void* const bound = self != nullptr ? dlsym(self, name) : nullptr;
   if (self != nullptr) dlclose(self);
+  void* const process = bound != nullptr ? bound : global;
+  if (process == nullptr || process == used) return true;
+  Say(loss, copy);
+  return false;
+}
+
+bool JoinProcessWide(const struct link_map* copy) {
+  bool mutexShared = true;
+  for (const ProcessWide& wide : kProcessWide)
+    if (!JoinOne(copy, wide.fName, wide.fUsed, wide.fLoss) && wide.fUsed == &OS::sStdLibOSMutex)
+      mutexShared = false;
   return mutexShared;
 }
 
@@ -206,7 +209,7 @@ bool ExecutableIsStatic() {
 // static executable. Each has a C library, streams and a mutex of its own.
 void SayIfApart(const struct link_map* copy) {
   if (IsExecutable(copy)) return;
-#if defined(OS_GLIBC)
+#if OS_GLIBC
   void* const self = OpenThisCopy(copy);
   Lmid_t space = LM_ID_BASE;
   const bool known = self != nullptr && dlinfo(self, RTLD_DI_LMID, &space) == 0;
@@ -233,7 +236,7 @@ struct Binding {
   const char* fOwner;
 };
 Binding BindingOf(const void* used) {
-#if defined(OS_GLIBC)
+#if OS_GLIBC
   Dl_info info;
   void* entry = nullptr;
   if (dladdr1(used, &info, &entry, RTLD_DL_SYMENT) != 0 && entry != nullptr &&
@@ -429,6 +432,10 @@ __attribute__((destructor(101))) static void OSArrangeExitHold() {
   if (!sInCharge || ExitFlushKeepsStreamsLocked()) return;
   if (__cxa_atexit(HoldAtExit, nullptr, nullptr) != 0)
     Say("cannot hold the mutex at exit: a print may be torn by the final flush", ThisCopy());
+}
+
+bool OSJoinProcessWide(const char* name, const void* used, const char* loss) {
+  return JoinOne(ThisCopy(), name, used, loss);
 }
 
 bool OSMayShare(const void* used, size_t needed, const char* what) {

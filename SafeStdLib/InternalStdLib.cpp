@@ -24,12 +24,13 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "OS.h"
-#include "OSMutex.h"
-#include "SafeStdLib.h"
-#include "internal/MaxPrintfRecord.h"
-#include "internal/OSCancelCleanup.h"
-#include "internal/OSMutexProtocol.h"
+#include "OSUtilities/OS.h"
+#include "OSUtilities/OSMutex.h"
+#include "OSUtilities/internal/OSCancelCleanup.h"
+#include "OSUtilities/internal/OSMutexProtocol.h"
+#include "OSUtilities/internal/OSPlatform.h"
+#include "SafeStdLib/SafeStdLib.h"
+#include "SafeStdLib/internal/MaxPrintfRecord.h"
 
 // A test-only build defines SAFESTDLIB_TEST_ONLY_SKIP_LOCK to take no lock
 // at all, so that the stress test can show it notices a missing lock.
@@ -67,6 +68,10 @@ static MaxPrintfRecord* sMaxPrintf OS_PT_GUARDED_BY(OS::sStdLibOSMutex) =
 // Runs after the utilities' start-up (priority 101) has chosen the mutex,
 // before ordinary static constructors.
 __attribute__((constructor(102))) static void JoinMaxPrintfRecord() {
+  // A record bound to this copy alone is still this copy's to use.
+  (void)OSJoinProcessWide(SAFESTDLIB_MAXPRINTF_RECORD_SYMBOL, &SafeStdLibPrivate::sMaxPrintfRecord,
+                          "keeps a capped printer's total and limit of its own: its copy of the "
+                          "library was linked with them hidden or bound to itself");
   if (!OSMayShare(&SafeStdLibPrivate::sMaxPrintfRecord, kMaxPrintfSharedSize,
                   "a capped printer's total and limit"))
     sMaxPrintf = &sOwnMaxPrintfRecord;
@@ -263,7 +268,7 @@ int zuvo_vprintf(const char* fmt, va_list args) {
 // How a checked entry (zuvo_snprintf_chk, ...) fails, for hosts built with
 // _FORTIFY_SOURCE.
 
-#if defined(__GLIBC__)
+#if OS_GLIBC
 // glibc's own failure for its fortified routines: its message on standard
 // error (or the terminal), then abort().
 extern "C" [[noreturn]] void __chk_fail(void);
@@ -272,7 +277,7 @@ extern "C" [[noreturn]] void __chk_fail(void);
 // A fortified call was given more room than the caller's buffer has: ends
 // the process as glibc's checks do.
 [[noreturn]] __attribute__((noinline, cold)) static void BufferOverflowDetected() {
-#if defined(__GLIBC__)
+#if OS_GLIBC
   __chk_fail();
 #else
   static const char kText[] = "*** buffer overflow detected ***: terminated\n";

@@ -27,8 +27,9 @@ endforeach()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/SafeStdLibVersion.h.in ${generated}/SafeStdLibVersion.h @ONLY)
 list(APPEND SAFESTDLIB_PUBLIC_HEADERS ${generated}/SafeStdLibVersion.h)
 
+# Only the generated folders: a host that adds this project as a
+# subdirectory sees the public headers as an installed host does, and none
+# of the private ones.
 set(SAFESTDLIB_BUILD_INCLUDE_DIRS
-  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/OSUtilities>
-  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/SafeStdLib>
   $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/include>
   $<BUILD_INTERFACE:${generated}>)

@@ -1,5 +1,6 @@
 # Fails if a CMake option of the project is missing from the README's table
-# of options, or the table names one that no longer exists.
+# of options, or the table names one that no longer exists, or an option is
+# declared anywhere but the top-level CMakeLists.txt.
 #   cmake -DSOURCE_DIR=... -P CheckOptionsDocumented.cmake
 cmake_policy(SET CMP0057 NEW)  # if(IN_LIST)
 # The project's own folders only, never a build tree inside the source.
@@ -12,6 +13,10 @@ file(GLOB lists ${patterns})
 set(options "")
 foreach(list IN LISTS lists)
   file(STRINGS ${list} lines REGEX "^[ \t]*option\\(")
+  if(lines AND NOT list STREQUAL "${SOURCE_DIR}/CMakeLists.txt")
+    message(FATAL_ERROR "${list} declares an option: every option() belongs in the top-level "
+      "CMakeLists.txt, in its one block")
+  endif()
   foreach(line IN LISTS lines)
     string(REGEX REPLACE "^[ \t]*option\\(([A-Za-z_0-9]+).*$" "\\1" name "${line}")
     list(APPEND options ${name})

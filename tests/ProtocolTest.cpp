@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "OSMutex.h"
+#include "OSUtilities/internal/OSMutexProtocol.h"
 #include "TestSupport.h"
-#include "internal/OSMutexProtocol.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 
 #include "OS.h"
 #include "OSMutex.h"
-#include "internal/OSMutexProtocol.h"
+#include "OSUtilities/internal/OSMutexProtocol.h"
 
 // Take and give up two levels of m. Nested locking is what the tests check,
 // and clang's analysis flags it, so it stays out of the analysis here.

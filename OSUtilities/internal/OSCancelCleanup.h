@@ -20,10 +20,11 @@
 #ifndef OSCancelCleanup_H
 #define OSCancelCleanup_H
 
-#include <limits.h>  // defines __GLIBC__ through the C library's own headers
 #include <pthread.h>
 
-#if defined(__GLIBC__) && !defined(__UCLIBC__)
+#include "OSUtilities/internal/OSPlatform.h"
+
+#if OS_GLIBC
 
 // Exported by glibc on every target, and left out of its headers.
 extern "C" {

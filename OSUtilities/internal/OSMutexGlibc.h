@@ -7,12 +7,18 @@
 // when it starts (ProtocolMatches()), so a glibc that differs is driven
 // through the pthread calls instead.
 //
-// The protocol: the lock word, at offset 0, is 0 free, 1 taken, 2 taken with
-// threads asleep on it (a private futex). pthread_mutex_lock() and
-// pthread_mutex_trylock() also record the taker's kernel thread id in
-// __owner; pthread_mutex_unlock() clears it. An uncontended lock or unlock
-// is then one atomic instruction on the word. A mutex taken inside a
-// pthread call goes back through pthread_mutex_unlock().
+// The protocol: the lock word, at offset 0, is kFree, kTaken, or kContended
+// (taken with threads that may be asleep on it, a private futex).
+// pthread_mutex_lock() and pthread_mutex_trylock() also record the taker's
+// kernel thread id in __owner; pthread_mutex_unlock() clears it. An
+// uncontended lock or unlock is then one atomic instruction on the word. A
+// mutex taken inside a pthread call goes back through
+// pthread_mutex_unlock(). glibc 2.31 to 2.42 alike: nptl/pthread_mutex_lock.c
+// (the PTHREAD_MUTEX_TIMED_NP case), nptl/pthread_mutex_trylock.c,
+// nptl/pthread_mutex_unlock.c (__pthread_mutex_unlock_usercnt),
+// sysdeps/nptl/lowlevellock.h; the thread pointer and pthread_self() in
+// sysdeps/<arch>/nptl/tls.h (x86: the pointer is the descriptor; ARM: the
+// descriptor lies just below it).
 #ifndef OSMutexGlibc_H
 #define OSMutexGlibc_H
 
@@ -25,6 +31,8 @@
 #include <unistd.h>
 
 #include <type_traits>
+
+#include "OSUtilities/internal/OSPlatform.h"
 
 namespace OSGlibc {
 
@@ -64,28 +72,6 @@ inline bool ByCalls() { return __atomic_load_n(&sByCalls, __ATOMIC_RELAXED) != 0
 
 // ---- The calling thread's pthread_t, without a call.
 
-// The thread pointer, read with one instruction. Inline assembly rather
-// than __builtin_thread_pointer(), which g++ before 11 and clang before 12
-// reject or miscompile on these targets although __has_builtin reports it.
-#if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__)
-#  define OS_GLIBC_THREAD_POINTER 1
-inline uintptr_t ThreadPointer() {
-  uintptr_t pointer;
-#  if defined(__x86_64__)
-  __asm__("movq %%fs:0, %0" : "=r"(pointer));
-#  elif defined(__i386__)
-  __asm__("movl %%gs:0, %0" : "=r"(pointer));
-#  elif defined(__aarch64__)
-  __asm__("mrs %0, tpidr_el0" : "=r"(pointer));
-#  else
-  __asm__("mrc p15, 0, %0, c13, c0, 3" : "=r"(pointer));
-#  endif
-  return pointer;
-}
-#else
-#  define OS_GLIBC_THREAD_POINTER 0
-#endif
-
 // glibc's pthread_t is the address of the thread's descriptor, at a fixed
 // distance below the thread pointer: none on x86, where the pointer is the
 // descriptor, and the descriptor's size on ARM, where the thread's TLS
@@ -98,11 +84,11 @@ extern uintptr_t sThreadPointerOffset __attribute__((visibility("hidden")));
 // never taken for the holder; the pthread-call path, which every lock takes
 // until then, reads pthread_self().
 inline pthread_t CurrentThread() {
-#if OS_GLIBC_THREAD_POINTER
-#  if defined(__x86_64__) || defined(__i386__)
-  return static_cast<pthread_t>(ThreadPointer());
+#if OS_THREAD_POINTER
+#  if OS_X86
+  return static_cast<pthread_t>(OSPlatform::ThreadPointer());
 #  else
-  return static_cast<pthread_t>(ThreadPointer() - sThreadPointerOffset);
+  return static_cast<pthread_t>(OSPlatform::ThreadPointer() - sThreadPointerOffset);
 #  endif
 #else
   return pthread_self();
@@ -234,10 +220,10 @@ inline bool ProtocolMatches(pthread_mutex_t& scratch) {
   if (!ReleaseWord(scratch)) return false;
   if (!ok || pthread_mutex_trylock(&scratch) != 0) return false;
   if (pthread_mutex_unlock(&scratch) != 0 || scratch.__data.__lock != 0) return false;
-#if OS_GLIBC_THREAD_POINTER
-  const uintptr_t pointer = ThreadPointer();
+#if OS_THREAD_POINTER
+  const uintptr_t pointer = OSPlatform::ThreadPointer();
   const uintptr_t self = static_cast<uintptr_t>(pthread_self());
-#  if defined(__x86_64__) || defined(__i386__)
+#  if OS_X86
   if (pointer != self) return false;
 #  else
   if (pointer < self) return false;

@@ -15,13 +15,12 @@
 #define OSMutexProtocol_H
 
 #include <errno.h>
-#include <limits.h>  // defines __GLIBC__ through the C library's own headers
 #include <pthread.h>
 #include <stdio.h>
 
-#include "OSMutex.h"
-#include "OSPlatform.h"
-#include "OSProcessRecord.h"
+#include "OSUtilities/OSMutex.h"
+#include "OSUtilities/internal/OSPlatform.h"
+#include "OSUtilities/internal/OSProcessRecord.h"
 
 // The slow paths stay out of line, so that the inline fast path saves and
 // restores no registers for them. The pthread-call path is the only path
@@ -31,11 +30,9 @@
 #define OS_LIKELY(x) __builtin_expect(!!(x), 1)
 #define OS_UNLIKELY(x) __builtin_expect(!!(x), 0)
 
-// uClibc-ng defines __GLIBC__ too, with a mutex of its own.
-#if defined(__linux__) && defined(__GLIBC__) && !defined(__UCLIBC__) && \
-    !defined(SAFESTDLIB_PTHREAD_CALLS_ONLY)
+#if OS_LINUX && OS_GLIBC && !defined(SAFESTDLIB_PTHREAD_CALLS_ONLY)
 #  define OS_MUTEX_FAST_PATH 1
-#  include "OSMutexGlibc.h"
+#  include "OSUtilities/internal/OSMutexGlibc.h"
 #else
 #  define OS_MUTEX_FAST_PATH 0
 #endif

@@ -28,8 +28,8 @@
 #include <pthread.h>
 #include <stddef.h>
 
-#include "OS.h"
-#include "OSHeaders.h"
+#include "OSUtilities/OS.h"
+#include "OSUtilities/OSHeaders.h"
 
 // A thread-local link of one copy: whether the thread has arranged, through
 // that copy, for the standard-library mutex to be released if the thread
@@ -124,10 +124,10 @@ constexpr size_t kOSProcessLayout1Size = sizeof(OSProcessCore);
 constexpr size_t kOSProcessLayout2Size = offsetof(OSProcessRecord, fInterface);
 static_assert(offsetof(OSProcessRecord, fWaits) == kOSProcessLayout1Size,
               "the waits must follow the core, as in the layout 2 releases");
-#if defined(__x86_64__) || defined(__aarch64__)
+#if OS_X86_64 || OS_AARCH64
 static_assert(kOSProcessLayout1Size == 24 && kOSProcessLayout2Size == 80,
               "the earlier releases' layouts moved");
-#elif defined(__i386__) || defined(__arm__)
+#elif OS_X86_32 || OS_ARM32
 static_assert(kOSProcessLayout1Size == 16 && kOSProcessLayout2Size == 64,
               "the earlier releases' layouts moved");
 #endif
@@ -156,6 +156,15 @@ extern OSProcessView sView __attribute__((visibility("hidden")));
 inline OSMutex* OSStdLibMutexInUse() OS_RETURN_CAPABILITY(OS::sStdLibOSMutex) {
   return OSPrivate::sView.fMutex;
 }
+
+// For process-wide state of the routines' own, exported under the symbol
+// `name` with the unique binding (OSProcessUnique.h), from the routines'
+// start-up: asks the dynamic linker for the definition, which binds the
+// first one it finds for good before any plugin with a copy of its own can
+// be loaded, and checks that this copy's reference `used` reaches it.
+// Otherwise says once on standard error, naming this copy, what it does
+// (`loss`), and returns false. Never blocks.
+bool OSJoinProcessWide(const char* name, const void* used, const char* loss);
 
 // For process-wide state of the routines' own, guarded by the
 // standard-library mutex, once this copy's start-up has chosen its view:

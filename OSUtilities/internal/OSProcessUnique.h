@@ -12,13 +12,13 @@
 #ifndef OSProcessUnique_H
 #define OSProcessUnique_H
 
-#include <limits.h>  // defines __GLIBC__ through the C library's own headers
+#include "OSUtilities/internal/OSPlatform.h"
 
 // OS_PROCESS_UNIQUE("mangled") marks the variable of that symbol name, which
 // must be defined in the same file after it and referenced nowhere in that
 // file (clang's assembler rejects the change of binding otherwise).
-// uClibc-ng defines __GLIBC__ too; its dynamic linker lacks the binding.
-#if defined(__GLIBC__) && !defined(__UCLIBC__) && defined(__ELF__) && defined(__linux__)
+// uClibc-ng's dynamic linker lacks the binding, and is not OS_GLIBC.
+#if OS_GLIBC && OS_ELF && OS_LINUX
 #  define OS_PROCESS_UNIQUE(symbol) __asm__(".type " symbol ", %gnu_unique_object");
 #else
 #  define OS_PROCESS_UNIQUE(symbol)

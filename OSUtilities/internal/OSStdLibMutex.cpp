@@ -5,10 +5,10 @@
 // to them. Every use goes through the dynamic linker, so every copy of the
 // library in the process takes the same mutex.
 
-#include "OS.h"
-#include "OSProcessRecord.h"
-#include "OSProcessSymbols.h"
-#include "OSProcessUnique.h"
+#include "OSUtilities/OS.h"
+#include "OSUtilities/internal/OSProcessRecord.h"
+#include "OSUtilities/internal/OSProcessSymbols.h"
+#include "OSUtilities/internal/OSProcessUnique.h"
 
 OS_PROCESS_UNIQUE(OS_STDLIB_MUTEX_SYMBOL)
 OS_PROCESS_STORAGE constinit OSMutex OS::sStdLibOSMutex;

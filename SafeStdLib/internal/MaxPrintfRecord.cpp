@@ -3,11 +3,10 @@
 // Alone in its file: OS_PROCESS_UNIQUE requires that nothing here refers to
 // it.
 
-#include "MaxPrintfRecord.h"
+#include "SafeStdLib/internal/MaxPrintfRecord.h"
 
-#include "internal/OSProcessSymbols.h"
-#include "internal/OSProcessUnique.h"
+#include "OSUtilities/internal/OSProcessUnique.h"
 
-OS_PROCESS_UNIQUE(OS_MAXPRINTF_RECORD_SYMBOL)
+OS_PROCESS_UNIQUE(SAFESTDLIB_MAXPRINTF_RECORD_SYMBOL)
 OS_PROCESS_STORAGE constinit MaxPrintfRecord SafeStdLibPrivate::sMaxPrintfRecord = {
     0, 100000, 0, kMaxPrintfLayout, sizeof(MaxPrintfRecord)};

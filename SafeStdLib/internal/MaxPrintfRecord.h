@@ -13,7 +13,7 @@
 
 #include <stddef.h>
 
-#include "OSHeaders.h"
+#include "OSUtilities/OSHeaders.h"
 
 struct MaxPrintfRecord {
   UInt64 fTotalChars;        // characters printed since the process started
@@ -26,6 +26,10 @@ struct MaxPrintfRecord {
 constexpr UInt32 kMaxPrintfLayout = 2;
 // What a definition must hold for this copy to share it.
 constexpr size_t kMaxPrintfSharedSize = offsetof(MaxPrintfRecord, fLayout);
+
+// The record's symbol name, SafeStdLibPrivate::sMaxPrintfRecord mangled:
+// the build reads it from here too (OSUtilities/internal/OSProcessSymbols.h).
+#define SAFESTDLIB_MAXPRINTF_RECORD_SYMBOL "_ZN17SafeStdLibPrivate16sMaxPrintfRecordE"
 
 namespace SafeStdLibPrivate {
 SAFESTDLIB_API extern MaxPrintfRecord sMaxPrintfRecord;

@@ -13,8 +13,7 @@ add_test(NAME Headers.CleanUnderStrictWarnings
 find_program(MUSL_GCC musl-gcc)
 if(MUSL_GCC AND NOT CMAKE_CROSSCOMPILING AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   list(JOIN SAFESTDLIB_SOURCES "|" musl_sources)
-  set(musl_includes ${PROJECT_SOURCE_DIR}/OSUtilities ${PROJECT_SOURCE_DIR}/SafeStdLib
-                    ${PROJECT_BINARY_DIR}/include/SafeStdLib)
+  set(musl_includes ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/include/SafeStdLib)
   list(JOIN musl_includes "|" musl_includes)
   add_test(NAME Musl.SourcesCompileAndCLinkageRuns
     COMMAND ${CMAKE_COMMAND} -DCC=${CMAKE_C_COMPILER} -DCXX=${CMAKE_CXX_COMPILER} -DMUSL_GCC=${MUSL_GCC}
@@ -26,7 +25,6 @@ endif()
 # Hosts built against an installed copy, static and shared, and the ways
 # users and packagers build. They build the library afresh, so sanitizer
 # builds leave them out.
-option(SAFESTDLIB_CONSUMER_TESTS "Test installed, packaged and user-built copies" ON)
 if(SAFESTDLIB_CONSUMER_TESTS)
   set(tools -DCC=${CMAKE_C_COMPILER} -DCXX=${CMAKE_CXX_COMPILER} -DGENERATOR=${CMAKE_GENERATOR}
             -DMAKE_PROGRAM=${CMAKE_MAKE_PROGRAM} -DVERSION=${PROJECT_VERSION} -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
