@@ -1,8 +1,10 @@
 // OSMutexProtocol.h: how OSMutex locks, for the library's own code.
 //
-// Private to the library; never installed. OSMutex's out-of-line entries
-// (OSMutex.cpp) and the routines that lock it inline (InternalStdLib.cpp)
-// both use OSMutexProtocol, so the two can never disagree. On glibc the
+// Private to the library; never installed. The uncontended paths are
+// inline here, the waits, the pthread-call path and the start-up choice in
+// OSMutexProtocol.cpp. OSMutex's out-of-line entries (OSMutex.cpp) and the
+// routines that lock it inline (InternalStdLib.cpp) both use
+// OSMutexProtocol, so the two can never disagree. On glibc the
 // uncontended path drives the C library's lock word directly
 // (OSMutexGlibc.h); everywhere else, and in builds that define
 // SAFESTDLIB_PTHREAD_CALLS_ONLY (for tools that watch the pthread calls,
