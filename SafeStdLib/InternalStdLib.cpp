@@ -579,11 +579,12 @@ struct tm* zuvo_gmtime(const time_t* timep, struct tm* result) {
 }
 
 // A time that localtime_r() converts without failing: its year fits an
-// int with room to spare. Only a conversion that can fail (its year does
-// not fit) goes through a copy, so that a failed one leaves *result as it
-// was, as the routine always has.
+// int with room to spare, as every 32-bit time_t's does. Only a conversion
+// that can fail goes through a copy, so that a failed one leaves *result as
+// it was, as the routine always has.
 static bool ConvertsLocally(const time_t* timep) {
-  const long long kSafeSeconds = 1LL << (sizeof(time_t) > 4 ? 55 : 30);
+  if (sizeof(time_t) <= 4) return true;
+  const long long kSafeSeconds = 1LL << 55;
   const long long t = static_cast<long long>(*timep);
   return t > -kSafeSeconds && t < kSafeSeconds;
 }

@@ -175,9 +175,8 @@ void OSMutexProtocol::CallTracer(Tracer tracer, OSMutex& m, UInt64 waited) {
 
 // Writes the stall line for the standard-library mutex, held by another
 // thread for stallMillis ms of this one's wait: once per holder.
-static void ReportStall(const OSMutex& m, OSProcessWaits& process, UInt32 stallMillis,
-                        pthread_t holder) {
-  (void)m;
+static void ReportStall(const OSMutex& m, OSProcessWaits& process, UInt32 stallMillis) {
+  const pthread_t holder = OSMutexProtocol::HolderOf(m);
   pthread_t none = pthread_t();
   if (__atomic_compare_exchange_n(&process.fStallReported, &none, holder, false, __ATOMIC_RELAXED,
                                   __ATOMIC_RELAXED))
@@ -214,7 +213,7 @@ void OSMutexProtocol::Block(OSMutex& m, bool stdLib, bool byCalls) {
       if (woken) break;
       if (Spin(m, false)) return;
       if (!stallSaid && Now(CLOCK_MONOTONIC) - start >= stallNanos) {
-        ReportStall(m, process, stallMillis, __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED));
+        ReportStall(m, process, stallMillis);
         stallSaid = true;
       }
     }
@@ -225,7 +224,7 @@ void OSMutexProtocol::Block(OSMutex& m, bool stdLib, bool byCalls) {
         if (err == 0) return;
         if (err != ETIMEDOUT) Fail("futex wait", err);
       }
-      ReportStall(m, process, stallMillis, __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED));
+      ReportStall(m, process, stallMillis);
     }
     const int err = OSGlibc::TakeContended(word, 0);
     if (err != 0) Fail("futex wait", err);
@@ -239,7 +238,7 @@ void OSMutexProtocol::Block(OSMutex& m, bool stdLib, bool byCalls) {
     const int err = pthread_mutex_timedlock(&m.fMutex, &at);
     if (err == 0) return;
     if (err != ETIMEDOUT) Fail("pthread_mutex_timedlock", err);
-    ReportStall(m, process, stallMillis, __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED));
+    ReportStall(m, process, stallMillis);
   }
   const int err = pthread_mutex_lock(&m.fMutex);
   if (err != 0) Fail("pthread_mutex_lock", err);

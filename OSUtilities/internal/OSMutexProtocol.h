@@ -63,7 +63,7 @@ class OSMutexProtocol {
 #endif
   }
 
-  // m's private state, for the library's own tests.
+  // m's private state, for the stall line and the library's own tests.
   static pthread_t HolderOf(const OSMutex& m) {
     return __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED);
   }
@@ -132,10 +132,9 @@ class OSMutexProtocol {
 
   // Whether the calling thread has arranged, through this copy, for the
   // standard-library mutex to be released if the thread ends while holding
-  // it. Read on every first level, so thread-local in the initial-exec
-  // model: one load, no call. Static TLS stays the thread's for its whole
-  // life, so the key's destructor may clear it even after this copy has
-  // been unloaded.
+  // it. Read on the slow paths' first levels (the fast path reads sFast).
+  // Static TLS stays the thread's for its whole life, so the key's
+  // destructor may clear it even after this copy has been unloaded.
   static __thread OSThreadEndLink sThreadEnd __attribute__((tls_model("initial-exec")));
   OS_SLOW_PATH static void ArrangeThreadEnd();
 
@@ -200,24 +199,6 @@ inline void OSMutexProtocol::Unlock(OSMutex& m) { UnlockByCalls(m); }
 inline bool OSMutexProtocol::TryLock(OSMutex& m) { return TryLockByCalls(m); }
 
 #endif  // OS_MUTEX_FAST_PATH
-
-// OSInlineLocker
-//
-// OSMutexLocker for the library's own routines: the same guarantees, with
-// the lock and unlock inline.
-class OS_SCOPED_CAPABILITY OSInlineLocker {
- public:
-  explicit OSInlineLocker(OSMutex* inMutexP) OS_ACQUIRE(inMutexP) : fMutex(*inMutexP) {
-    OSMutexProtocol::Lock(fMutex);
-  }
-  ~OSInlineLocker() OS_RELEASE() { OSMutexProtocol::Unlock(fMutex); }
-
-  OSInlineLocker(const OSInlineLocker&) = delete;
-  OSInlineLocker& operator=(const OSInlineLocker&) = delete;
-
- private:
-  OSMutex& fMutex;
-};
 
 // OSCallLocker
 //
