@@ -401,10 +401,44 @@ int zuvo_vsnprintf_chk(char* str, size_t size, size_t objsize, const char* fmt, 
 
 // ---- Locked time and error text.
 
+// The C library orders every call into its zone's code (tzset() and the
+// conversions, which set the zone up on first use) with a lock of its own
+// that the race detector cannot see. In a race-detecting build a ZoneCall
+// around each such call takes a leaf lock that shows it the same order. It
+// is taken last and held for the one call, so it waits only for another
+// such call, and no thread holds it at a fork: a fork's prepare handlers
+// first wait for a zone being set and for the mutex.
+#if OS_TSAN
+static pthread_mutex_t sZoneCallLock = PTHREAD_MUTEX_INITIALIZER;
+namespace {
+class ZoneCall {
+ public:
+  ZoneCall() { Check(pthread_mutex_lock(&sZoneCallLock)); }
+  ~ZoneCall() { Check(pthread_mutex_unlock(&sZoneCallLock)); }
+  ZoneCall(const ZoneCall&) = delete;
+  ZoneCall& operator=(const ZoneCall&) = delete;
+
+ private:
+  static void Check(int err) {
+    if (err == 0) return;
+    fprintf(stderr, "SafeStdLib: the zone call lock failed: %s\n", strerror(err));
+    abort();
+  }
+};
+}  // namespace
+#else
+namespace {
+struct ZoneCall {
+  ZoneCall() {}
+};
+}  // namespace
+#endif
+
 __attribute__((always_inline)) static inline size_t LockedStrftime(char* buf, size_t maxsize,
                                                                    const char* format,
                                                                    const struct tm* timeptr) {
   OSCallLocker locker(OSStdLibMutexInUse());
+  [[maybe_unused]] ZoneCall zoneCall;
   const size_t result = strftime(buf, maxsize, format, timeptr);
   // strftime may leave a text that did not fit partly written and
   // unterminated.
@@ -484,8 +518,10 @@ __attribute__((noinline, cold)) static void SetZoneAgain(unsigned long setAt, un
   if (err == EBUSY) return;
   if (err != 0) ZoneLockFailed("pthread_mutex_trylock", err);
   if (__atomic_compare_exchange_n(&sZoneSetAt, &setAt, now, false, __ATOMIC_RELAXED,
-                                  __ATOMIC_RELAXED))
+                                  __ATOMIC_RELAXED)) {
+    [[maybe_unused]] ZoneCall zoneCall;
     tzset();
+  }
   GiveZoneLock();
 }
 
@@ -519,6 +555,7 @@ __attribute__((always_inline)) static inline char* LockedCtime(const time_t* tim
   OSCallLocker locker(OSStdLibMutexInUse());
   // ctime() is asctime(localtime()): the same text, from the zone as last
   // set.
+  [[maybe_unused]] ZoneCall zoneCall;
   struct tm local;
   return CopyText(localtime_r(timep, &local) != nullptr ? asctime(&local) : nullptr, buffer,
                   buffLen);
@@ -575,6 +612,7 @@ static struct tm* CopyTime(const struct tm* time, struct tm* result) {
 struct tm* zuvo_gmtime(const time_t* timep, struct tm* result) {
   if (result == nullptr) return nullptr;
   OSCallLocker locker(OSStdLibMutexInUse());
+  [[maybe_unused]] ZoneCall zoneCall;
   return CopyTime(gmtime(timep), result);
 }
 
@@ -592,6 +630,7 @@ static bool ConvertsLocally(const time_t* timep) {
 __attribute__((noinline)) static struct tm* LocaltimeByCopy(const time_t* timep,
                                                             struct tm* result) {
   OSCallLocker locker(OSStdLibMutexInUse());
+  [[maybe_unused]] ZoneCall zoneCall;
   struct tm local;
   return CopyTime(localtime_r(timep, &local), result);
 }
@@ -602,5 +641,6 @@ struct tm* zuvo_localtime(const time_t* timep, struct tm* result) {
   if (OS_UNLIKELY(timep == nullptr || !ConvertsLocally(timep)))
     return LocaltimeByCopy(timep, result);
   OSCallLocker locker(OSStdLibMutexInUse());
+  [[maybe_unused]] ZoneCall zoneCall;
   return localtime_r(timep, result);
 }

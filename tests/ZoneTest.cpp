@@ -27,8 +27,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "SafeStdLib.h"
 #include "TestSupport.h"
@@ -161,6 +163,28 @@ TEST(Zone, SetWithTzsetIsUsedByTheVeryNextCall) {
       SetZone(zone);
       CHILD_CHECK(RoutinesShow(zone, round % 2 == 0 ? FirstCall::kLocaltime : FirstCall::kCtime));
     }
+  });
+}
+
+// The C library sets its zone up on a conversion's first use, and again in
+// every tzset(), freeing and copying its zone text each time with TZ unset.
+// The routines set the zone without the mutex, so nothing but the C
+// library's own lock orders that with a first conversion made by another
+// thread; the two threads here share no other order (the flag is relaxed),
+// and a race-detecting build must see them ordered all the same.
+TEST(Zone, SetWhileAnotherThreadMakesTheFirstConversion) {
+  RUN_ZONE_CASE([] {
+    CHILD_CHECK(unsetenv("TZ") == 0);
+    std::atomic<bool> converted{false};
+    std::thread converter([&converted] {
+      struct tm utc;
+      CHILD_CHECK(zuvo_gmtime(&kWhen, &utc) != nullptr);
+      converted.store(true, std::memory_order_relaxed);
+    });
+    while (!converted.load(std::memory_order_relaxed)) sched_yield();
+    struct tm local;
+    CHILD_CHECK(zuvo_localtime(&kWhen, &local) != nullptr);
+    converter.join();
   });
 }
 
