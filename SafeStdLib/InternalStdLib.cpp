@@ -401,6 +401,12 @@ int zuvo_vsnprintf_chk(char* str, size_t size, size_t objsize, const char* fmt, 
 
 // ---- Locked time and error text.
 
+// The zone's locks below fail only on a broken lock: loudly.
+[[noreturn]] static void ZoneLockFailed(const char* call, int err) {
+  fprintf(stderr, "SafeStdLib: %s of the zone lock failed: %s\n", call, strerror(err));
+  abort();
+}
+
 // The C library orders every call into its zone's code (tzset() and the
 // conversions, which set the zone up on first use) with a lock of its own
 // that the race detector cannot see. In a race-detecting build a ZoneCall
@@ -413,24 +419,21 @@ static pthread_mutex_t sZoneCallLock = PTHREAD_MUTEX_INITIALIZER;
 namespace {
 class ZoneCall {
  public:
-  ZoneCall() { Check(pthread_mutex_lock(&sZoneCallLock)); }
-  ~ZoneCall() { Check(pthread_mutex_unlock(&sZoneCallLock)); }
+  ZoneCall() {
+    const int err = pthread_mutex_lock(&sZoneCallLock);
+    if (err != 0) ZoneLockFailed("pthread_mutex_lock", err);
+  }
+  ~ZoneCall() {
+    const int err = pthread_mutex_unlock(&sZoneCallLock);
+    if (err != 0) ZoneLockFailed("pthread_mutex_unlock", err);
+  }
   ZoneCall(const ZoneCall&) = delete;
   ZoneCall& operator=(const ZoneCall&) = delete;
-
- private:
-  static void Check(int err) {
-    if (err == 0) return;
-    fprintf(stderr, "SafeStdLib: the zone call lock failed: %s\n", strerror(err));
-    abort();
-  }
 };
 }  // namespace
 #else
 namespace {
-struct ZoneCall {
-  ZoneCall() {}
-};
+struct ZoneCall {};
 }  // namespace
 #endif
 
@@ -485,11 +488,6 @@ __attribute__((constructor)) static void DescribeZoneSetAt() {
 // waiting for a tzset() under way, which waits for nothing of the
 // library's, and both sides of the fork give it back.
 static pthread_mutex_t sZoneLock = PTHREAD_MUTEX_INITIALIZER;
-
-[[noreturn]] static void ZoneLockFailed(const char* call, int err) {
-  fprintf(stderr, "SafeStdLib: %s of the zone lock failed: %s\n", call, strerror(err));
-  abort();
-}
 
 static void GiveZoneLock() {
   const int err = pthread_mutex_unlock(&sZoneLock);
