@@ -1,9 +1,14 @@
-# Checks the exported symbols of the built library: the three capped-printer
-# entries with their mangled C++ names, the ten C entries, their v-forms and
-# their checked entries unmangled, the
-# process-wide state bound unique, and no module-private helper.
+# Checks the exported symbols of the built library. Its zuvo_ symbols are
+# exactly those of the one list of the routines (RoutineList.h): each row's
+# name and, for a CHECKED row, <name>_chk; a C row's unmangled, a CXX row's
+# mangled, which is compared by its demangled name up to the parenthesis
+# (the va_list is spelled differently on each target). A missing symbol
+# fails, and so does one that the list does not name. Then the process-wide
+# state must be bound unique, and no module-private helper visible.
 #   cmake -DNM=<nm> -DLIBRARY=<file> -DSHARED=<ON|OFF> -DPROCESS_SYMBOLS=<a|b|c>
 #         -P CheckSymbols.cmake
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/SafeStdLibRoutines.cmake)
+
 if(SHARED)
   set(nm_args -D --defined-only)
 else()
@@ -16,56 +21,75 @@ if(NOT rc EQUAL 0)
 endif()
 execute_process(COMMAND ${NM} ${nm_args} -C ${LIBRARY} OUTPUT_VARIABLE demangled)
 
-set(expected_mangled
-  "_Z25zuvo_getmaxprintfcharsinKv"
-  "_Z25zuvo_setmaxprintfcharsinKj"
-  "_Z14zuvo_maxprintfPKcz")
-set(expected_demangled
-  "zuvo_getmaxprintfcharsinK()"
-  "zuvo_setmaxprintfcharsinK(unsigned int)"
-  "zuvo_maxprintf(char const*, ...)")
-set(expected_c zuvo_printf zuvo_sprintf zuvo_fprintf zuvo_snprintf zuvo_strftime
-  zuvo_strerror zuvo_ctime zuvo_asctime zuvo_gmtime zuvo_localtime
-  zuvo_vprintf zuvo_vsprintf zuvo_vfprintf zuvo_vsnprintf
-  # The checked entries that hosts built with _FORTIFY_SOURCE call.
-  zuvo_sprintf_chk zuvo_vsprintf_chk zuvo_snprintf_chk zuvo_vsnprintf_chk zuvo_strftime_chk
-  zuvo_strerror_chk zuvo_ctime_chk zuvo_asctime_chk)
+safestdlib_routines(c_rows LINKAGE C)
+safestdlib_routines(cxx_rows LINKAGE CXX)
+safestdlib_routines(checked_rows CHECKED)
+list(TRANSFORM checked_rows APPEND _chk OUTPUT_VARIABLE checked_entries)
+set(expected ${c_rows} ${cxx_rows} ${checked_entries})
 
-set(missing "")
-foreach(sym IN LISTS expected_mangled expected_c)
-  if(NOT raw MATCHES "[ \t]T ${sym}\n")
-    list(APPEND missing "${sym}")
-  endif()
-endforeach()
-foreach(sym IN LISTS expected_demangled)
-  string(FIND "${demangled}" " T ${sym}\n" at)
+# Every defined zuvo_ symbol, by its name up to a parenthesis.
+string(REGEX MATCHALL "[ \t][A-Za-z] zuvo_[A-Za-z0-9_]*" found "${demangled}")
+list(TRANSFORM found REPLACE "^[ \t][A-Za-z] " "")
+
+set(faults "")
+foreach(name IN LISTS expected)
+  list(FIND found ${name} at)
   if(at EQUAL -1)
-    list(APPEND missing "${sym}")
+    list(APPEND faults "${name}: listed, not exported")
   endif()
 endforeach()
-# The va_list is spelled differently on each target.
-if(NOT demangled MATCHES " T zuvo_vmaxprintf\\(char const\\*, [^\n]+\\)\n")
-  list(APPEND missing "zuvo_vmaxprintf(char const*, va_list)")
-endif()
+foreach(name IN LISTS found)
+  list(FIND expected ${name} at)
+  if(at EQUAL -1)
+    list(APPEND faults "${name}: exported, not in the list")
+  endif()
+endforeach()
+# One symbol a name: a second overload of a CXX row is not in the list.
+set(names ${found})
+list(REMOVE_DUPLICATES names)
+foreach(name IN LISTS names)
+  set(copies ${found})
+  list(FILTER copies INCLUDE REGEX "^${name}$")
+  list(LENGTH copies count)
+  if(count GREATER 1)
+    list(APPEND faults "${name}: exported ${count} times")
+  endif()
+endforeach()
+# The linkage: a C row and its checked entry unmangled, a CXX row mangled.
+foreach(name IN LISTS c_rows checked_entries)
+  list(FIND found ${name} at)
+  if(NOT at EQUAL -1 AND NOT raw MATCHES "[ \t][A-Za-z] ${name}\n")
+    list(APPEND faults "${name}: listed with C linkage, exported mangled")
+  endif()
+endforeach()
+foreach(name IN LISTS cxx_rows)
+  if(raw MATCHES "[ \t][A-Za-z] ${name}\n")
+    list(APPEND faults "${name}: listed CXX, exported with C linkage")
+  endif()
+endforeach()
+
 # The process-wide state, with STB_GNU_UNIQUE binding ("u"), so that every
 # copy of the library in a process shares it.
 string(REPLACE "|" ";" PROCESS_SYMBOLS "${PROCESS_SYMBOLS}")
 if(NOT PROCESS_SYMBOLS)
-  list(APPEND missing "the process-wide symbols' names")
+  list(APPEND faults "the process-wide symbols' names were not given")
 endif()
 foreach(sym IN LISTS PROCESS_SYMBOLS)
   if(NOT raw MATCHES "[ \t]u ${sym}\n")
-    list(APPEND missing "${sym} (unique)")
+    list(APPEND faults "${sym}: not exported unique")
   endif()
 endforeach()
-if(missing)
-  message(FATAL_ERROR "missing from ${LIBRARY}: ${missing}")
-endif()
 
 foreach(private CopyText CopyTime IsUsable CheckFits BufferOverflowDetected sTotalChars
         sMaxTotalCharsInK sMaxFileSizeReached)
   if(raw MATCHES "[ \t][A-Z] [^\n]*${private}")
-    message(FATAL_ERROR "${private} is visible outside ${LIBRARY}")
+    list(APPEND faults "${private}: visible outside the library")
   endif()
 endforeach()
-message(STATUS "exported symbols of ${LIBRARY}: as expected")
+
+if(faults)
+  list(JOIN faults "\n  " faults)
+  message(FATAL_ERROR "exported symbols of ${LIBRARY}:\n  ${faults}")
+endif()
+list(LENGTH expected count)
+message(STATUS "exported symbols of ${LIBRARY}: the list's ${count} zuvo_ symbols, no other")
