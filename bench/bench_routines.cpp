@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "OS.h"
-#include "RoutineCalls.h"
+#include "RoutineTables.h"
 
 namespace {
 

@@ -3,16 +3,19 @@
 Markdown table: the time ratio from safestdlib-bench (Google Benchmark) and
 the added instructions per call from callgrind, which counts exactly.
 
+The routines are the list's (SafeStdLib/internal/RoutineList.h), as
+safestdlib-instructions names them (--routines, --checked).
+
 usage: cost_table.py BENCH_DIR   (the build's bench/ folder)
            prints the table, then the lock's figures and the log line's
            (safestdlib-instructions --shapes)
        cost_table.py --per-call BENCH_DIR NAME wrapped|bare
            prints the instructions of one call, rounded
        cost_table.py --fortify BENCH_DIR
-           prints what _FORTIFY_SOURCE adds to each routine that writes a
-           caller's buffer: the instructions of one call from a host built
-           plain and from one built with -D_FORTIFY_SOURCE=2, the routine's
-           and its bare C library call's (glibc's own checks)
+           prints what _FORTIFY_SOURCE adds to each routine with a checked
+           entry: the instructions of one call from a host built plain and
+           from one built with -D_FORTIFY_SOURCE=2, the routine's and its
+           bare C library call's (glibc's own checks)
 """
 import json
 import os
@@ -63,15 +66,15 @@ def times(bench, names):
     return medians
 
 
-# The calls that write a caller's buffer of known size with a size known to
-# fit (kRoutineCalls; zuvo_sprintf has no size, so it is checked).
-FITTING = ["sprintf", "snprintf", "strftime", "strerror", "ctime", "asctime"]
-
-
 def fortify_table(bench_dir):
     plain = os.path.join(bench_dir, "safestdlib-instructions")
     fortified = os.path.join(bench_dir, "safestdlib-instructions-fortify")
-    names = FITTING + routines_of(plain, "--checked")
+    # The routines with a checked entry, each first as it stands in the
+    # list's calls (a buffer of known size, a size known to fit; the sprintf
+    # forms have no size, so they are checked), then given the size at run
+    # time: checked_NAME.
+    checked = routines_of(plain, "--checked")
+    names = [name[len("checked_"):] for name in checked] + checked
     print("| call | plain host | fortified host | added | bare plain | bare fortified | added |")
     print("|---|---:|---:|---:|---:|---:|---:|")
     for name in names:

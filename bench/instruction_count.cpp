@@ -7,8 +7,8 @@
 // start-up to lock its mutex, "fast path" (it drives glibc's lock word
 // itself) or "pthread calls", and exits 0; exits 1 when it cannot tell.
 //
-// safestdlib-instructions --routines: prints the thirteen routines' names,
-// one a line, in the order of kRoutineCalls.
+// safestdlib-instructions --routines: prints the names of the routines of
+// the list, without their zuvo_ prefix, one a line, in the list's order.
 //
 // safestdlib-instructions --shapes: prints the names of kShapeCalls, the
 // costs that are not one routine's: an empty call (what the loop itself
@@ -16,12 +16,12 @@
 // mutex, and a timestamped log line, each way. NAME_tz_unset runs NAME with
 // TZ unset, as a service started without it runs.
 //
-// safestdlib-instructions --checked: prints the names of kCheckedCalls, the
-// calls that a host built with _FORTIFY_SOURCE checks (the buffer's size
-// known, the size given read at run time). safestdlib-instructions-fortify
-// is this program built with -D_FORTIFY_SOURCE=2.
+// safestdlib-instructions --checked: prints checked_NAME for each routine
+// of the list that has a checked entry: its call that a host built with
+// _FORTIFY_SOURCE checks (the buffer's size known, the size given read at
+// run time). safestdlib-instructions-fortify is this program built with
+// -D_FORTIFY_SOURCE=2.
 
-#include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -33,7 +33,7 @@
 #  include <unistd.h>
 #endif
 
-#include "RoutineCalls.h"
+#include "RoutineTables.h"
 
 namespace {
 
@@ -66,57 +66,8 @@ int PrintLockPath() OS_NO_THREAD_SAFETY_ANALYSIS {
 #endif
 }
 
-// The room a call is given, read at run time, so that a fortified build
-// checks it: one load, bare and wrapped alike.
-volatile size_t gRoom = sizeof routines::gText;
-
-__attribute__((format(printf, 1, 2))) void WrappedVsprintf(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  zuvo_vsprintf(routines::gText, fmt, args);
-  va_end(args);
-}
-__attribute__((format(printf, 1, 2))) void BareVsprintf(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  vsprintf(routines::gText, fmt, args);
-  va_end(args);
-}
-__attribute__((format(printf, 1, 2))) void WrappedVsnprintf(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  zuvo_vsnprintf(routines::gText, gRoom, fmt, args);
-  va_end(args);
-}
-__attribute__((format(printf, 1, 2))) void BareVsnprintf(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  vsnprintf(routines::gText, gRoom, fmt, args);
-  va_end(args);
-}
-
-// The calls that a fortified host checks: each routine that writes a
-// caller's buffer, the buffer's size known, the size given read at run
-// time (zuvo_sprintf is checked as it stands in kRoutineCalls).
-const routines::RoutineCall kCheckedCalls[] = {
-    {"checked_vsprintf", [] { WrappedVsprintf("%s %d", "line", 42); },
-     [] { BareVsprintf("%s %d", "line", 42); }},
-    {"checked_snprintf", [] { zuvo_snprintf(routines::gText, gRoom, "%s %d", "line", 42); },
-     [] { snprintf(routines::gText, gRoom, "%s %d", "line", 42); }},
-    {"checked_vsnprintf", [] { WrappedVsnprintf("%s %d", "line", 42); },
-     [] { BareVsnprintf("%s %d", "line", 42); }},
-    {"checked_strftime",
-     [] { zuvo_strftime(routines::gText, gRoom, "%Y-%m-%d %H:%M:%S", &routines::gBrokenDown); },
-     [] { strftime(routines::gText, gRoom, "%Y-%m-%d %H:%M:%S", &routines::gBrokenDown); }},
-    {"checked_strerror", [] { zuvo_strerror(ENOENT, routines::gText, static_cast<int>(gRoom)); },
-     [] { routines::CopyText(strerror(ENOENT)); }},
-    {"checked_ctime",
-     [] { zuvo_ctime(&routines::gWhen, routines::gText, static_cast<int>(gRoom)); },
-     [] { routines::CopyText(ctime(&routines::gWhen)); }},
-    {"checked_asctime",
-     [] { zuvo_asctime(&routines::gBrokenDown, routines::gText, static_cast<int>(gRoom)); },
-     [] { routines::CopyText(asctime(&routines::gBrokenDown)); }},
-};
+// The prefix of a checked call's name.
+const char kChecked[] = "checked_";
 
 const char kLineFormat[] = "%s worker %u request %ld GET /items/%ld 200 OK\n";
 
@@ -184,7 +135,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 2 && strcmp(argv[1], "--checked") == 0) {
-    for (const routines::RoutineCall& call : kCheckedCalls) printf("%s\n", call.name);
+    for (const routines::RoutineCall& call : routines::kCheckedCalls)
+      printf("%s%s\n", kChecked, call.name);
     return 0;
   }
   if (argc != 4) {
@@ -210,10 +162,16 @@ int main(int argc, char** argv) {
     return true;
   };
   using Calls = std::span<const routines::RoutineCall>;
-  for (Calls calls : {Calls(routines::kRoutineCalls), Calls(routines::kReentrantCalls),
-                      Calls(routines::kLockCalls), Calls(kCheckedCalls), Calls(kShapeCalls)}) {
-    for (const routines::RoutineCall& call : calls)
-      if (strcmp(call.name, argv[1]) == 0) return run(call) ? 0 : 2;
+  const size_t prefix = sizeof kChecked - 1;
+  if (strncmp(argv[1], kChecked, prefix) == 0) {
+    for (const routines::RoutineCall& call : routines::kCheckedCalls)
+      if (strcmp(call.name, argv[1] + prefix) == 0) return run(call) ? 0 : 2;
+  } else {
+    for (Calls calls : {Calls(routines::kRoutineCalls), Calls(routines::kReentrantCalls),
+                        Calls(routines::kLockCalls), Calls(kShapeCalls)}) {
+      for (const routines::RoutineCall& call : calls)
+        if (strcmp(call.name, argv[1]) == 0) return run(call) ? 0 : 2;
+    }
   }
   fprintf(stderr, "safestdlib-instructions: no routine '%s'\n", argv[1]);
   return 2;

@@ -1,4 +1,4 @@
-// What holds for every one of the thirteen routines: they lock the
+// What holds for every routine of the list (RoutineTables.h): they lock the
 // standard-library mutex, they are recursive with it, and they leave errno
 // as their C library call left it.
 
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "OS.h"
-#include "RoutineCalls.h"
+#include "RoutineTables.h"
 #include "SafeStdLib.h"
 #include "TestSupport.h"
 

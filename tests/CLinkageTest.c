@@ -1,14 +1,21 @@
 /* Calls every C-linkage routine from plain C99: the header must stay valid
- * C and the symbols must link without C++ name mangling. */
+ * C and the symbols must link without C++ name mangling. Every C row of the
+ * list (RoutineList.h) is called as tests/RoutineCalls.h calls it, beside its
+ * bare C library call, and must leave what that call leaves (a row without
+ * its calls there does not compile); the edge cases below are checked one by
+ * one. */
 
 #define _POSIX_C_SOURCE 200809L
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
+#include "RoutineCalls.h"
 #include "SafeStdLib.h"
 
 static int passed = 0;
@@ -69,6 +76,58 @@ static int HostFormatN(char* str, size_t size, const char* fmt, ...) {
   return result;
 }
 
+/* What a call leaves in the calls' storage, from the same start. */
+struct Outcome {
+  char text[sizeof gText];
+  struct tm brokenDown;
+};
+
+static struct Outcome OutcomeOf(void (*call)(void)) {
+  struct Outcome outcome;
+  memset(gText, 0x5a, sizeof gText);
+  gBrokenDown = *gmtime(&gWhen);
+  call();
+  memcpy(outcome.text, gText, sizeof gText);
+  outcome.brokenDown = gBrokenDown;
+  return outcome;
+}
+
+static int SameOutcome(const struct Outcome* a, const struct Outcome* b) {
+  const struct tm* x = &a->brokenDown;
+  const struct tm* y = &b->brokenDown;
+  return memcmp(a->text, b->text, sizeof a->text) == 0 && x->tm_sec == y->tm_sec &&
+         x->tm_min == y->tm_min && x->tm_hour == y->tm_hour && x->tm_mday == y->tm_mday &&
+         x->tm_mon == y->tm_mon && x->tm_year == y->tm_year && x->tm_wday == y->tm_wday &&
+         x->tm_yday == y->tm_yday && x->tm_isdst == y->tm_isdst;
+}
+
+static void CheckLikeBare(const char* name, void (*wrapped)(void), void (*bare)(void)) {
+  const struct Outcome want = OutcomeOf(bare);
+  const struct Outcome got = OutcomeOf(wrapped);
+  check(SameOutcome(&got, &want), name);
+}
+
+/* Every C-linkage routine of the list against its bare call; what the
+ * printers print goes to /dev/null. */
+static void CheckEveryCRoutine(void) {
+  const int out = dup(STDOUT_FILENO);
+  const int devNull = open("/dev/null", O_WRONLY);
+  fflush(stdout);
+  CHECK(out >= 0 && devNull >= 0 && dup2(devNull, STDOUT_FILENO) == STDOUT_FILENO);
+  PrepareRoutineCalls();
+#define CLINKAGE_CHECK(name, linkage, kind, checked) \
+  ROUTINE_IF_##linkage(CheckLikeBare(#name, Wrapped_##name, Bare_##name);)
+#define SAFESTDLIB_ROUTINE(...) ROUTINE_COLUMNS(CLINKAGE_CHECK, __VA_ARGS__)
+#include "SafeStdLib/internal/RoutineList.h"
+#undef SAFESTDLIB_ROUTINE
+#undef CLINKAGE_CHECK
+  fflush(stdout);
+  CHECK(dup2(out, STDOUT_FILENO) == STDOUT_FILENO);
+  close(out);
+  close(devNull);
+  if (gDevNull != NULL) fclose(gDevNull);
+}
+
 int main(void) {
   char text[64];
   struct tm brokenDown;
@@ -101,6 +160,8 @@ int main(void) {
   CHECK(HostFormatN(text, 3, "%s", "abcdef") == 6 && strcmp(text, "ab") == 0);
   CHECK(HostFormatN(text, 0, "%s", "abcdef") == 6 && strcmp(text, "ab") == 0);
   CHECK(HostFormatN(NULL, 0, "%s", "abcdef") == -1);
+
+  CheckEveryCRoutine();
 
   if (devNull != NULL) fclose(devNull);
   printf("%d passed, %d failed\n", passed, failed);

@@ -1,8 +1,10 @@
-// stress_test: threads make a mix of calls across all thirteen routines,
+// stress_test: threads make a mix of calls across every routine of the list,
 // some while already holding the standard-library mutex, while another
 // thread raises and lowers the output limit. Every result is checked against
 // the reentrant C library call on the same input, and the capped output,
-// written to a file, is checked against the results of zuvo_maxprintf.
+// written to a file, is checked against the results of zuvo_maxprintf and
+// zuvo_vmaxprintf. A routine that OneCall() does not know yet is called as
+// RoutineTables.h calls it, its result unchecked.
 //
 // usage: stress_test [--threads N] [--calls N]   (calls in all)
 // Prints one line of figures; exits 0 when there were no mismatches.
@@ -13,6 +15,7 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -25,7 +28,7 @@
 
 #include "OS.h"
 #include "OSMutex.h"
-#include "RoutineCalls.h"
+#include "RoutineTables.h"
 #include "SafeStdLib.h"
 #include "TestSupport.h"
 
@@ -53,6 +56,40 @@ struct Random {
   }
 };
 
+// The v-forms, called through a host's own variadic function.
+__attribute__((format(printf, 2, 3))) int Via(int (*vform)(const char*, va_list), const char* fmt,
+                                              ...) {
+  va_list args;
+  va_start(args, fmt);
+  const int result = vform(fmt, args);
+  va_end(args);
+  return result;
+}
+__attribute__((format(printf, 3, 4))) int Via(int (*vform)(FILE*, const char*, va_list), FILE* file,
+                                              const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  const int result = vform(file, fmt, args);
+  va_end(args);
+  return result;
+}
+__attribute__((format(printf, 3, 4))) int Via(int (*vform)(char*, const char*, va_list),
+                                              char* buffer, const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  const int result = vform(buffer, fmt, args);
+  va_end(args);
+  return result;
+}
+__attribute__((format(printf, 4, 5))) int Via(int (*vform)(char*, size_t, const char*, va_list),
+                                              char* str, size_t size, const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  const int result = vform(str, size, fmt, args);
+  va_end(args);
+  return result;
+}
+
 // Makes call number i of thread t, of routine `which`, and checks its result.
 bool OneCall(int t, long i, Routine which, Random& random, FILE* sink, Tally& tally) {
   char got[128];
@@ -61,37 +98,54 @@ bool OneCall(int t, long i, Routine which, Random& random, FILE* sink, Tally& ta
   struct tm wantTm;
   const time_t when = static_cast<time_t>(random.Next() % 4000000000ull);
   switch (which) {
-    case Routine::kMaxprintf: {
-      const int n = zuvo_maxprintf("M%d:%ld:%s\n", t, i, "capped record");
+    case Routine::zuvo_maxprintf:
+    case Routine::zuvo_vmaxprintf: {
+      const int n = which == Routine::zuvo_maxprintf
+                        ? zuvo_maxprintf("M%d:%ld:%s\n", t, i, "capped record")
+                        : Via(zuvo_vmaxprintf, "M%d:%ld:%s\n", t, i, "capped record");
       const int expected = snprintf(want, sizeof want, "M%d:%ld:%s\n", t, i, "capped record");
       if (n > 0) tally.cappedBytes += static_cast<unsigned long long>(n);
       return n == expected || n == -1;
     }
-    case Routine::kPrintf: {
-      const int n = zuvo_printf("P%d:%ld\n", t, i);
+    case Routine::zuvo_printf:
+    case Routine::zuvo_vprintf: {
+      const int n = which == Routine::zuvo_printf ? zuvo_printf("P%d:%ld\n", t, i)
+                                                  : Via(zuvo_vprintf, "P%d:%ld\n", t, i);
       if (n > 0) tally.printfBytes += static_cast<unsigned long long>(n);
       return n == snprintf(want, sizeof want, "P%d:%ld\n", t, i);
     }
-    case Routine::kFprintf:
-      return zuvo_fprintf(sink, "F%d:%ld:%g\n", t, i, 0.5 * static_cast<double>(i)) ==
-             snprintf(want, sizeof want, "F%d:%ld:%g\n", t, i, 0.5 * static_cast<double>(i));
-    case Routine::kSprintf:
-      return zuvo_sprintf(got, "S%d:%ld:%lld", t, i, static_cast<long long>(when)) ==
-                 snprintf(want, sizeof want, "S%d:%ld:%lld", t, i, static_cast<long long>(when)) &&
-             strcmp(got, want) == 0;
-    case Routine::kSnprintf: {
-      const size_t size = 1 + random.Next() % 24;
-      return zuvo_snprintf(got, size, "N%d:%ld:%x", t, i, static_cast<unsigned>(when)) ==
-                 snprintf(want, size, "N%d:%ld:%x", t, i, static_cast<unsigned>(when)) &&
-             strcmp(got, want) == 0;
+    case Routine::zuvo_fprintf:
+    case Routine::zuvo_vfprintf: {
+      const double half = 0.5 * static_cast<double>(i);
+      const int n = which == Routine::zuvo_fprintf
+                        ? zuvo_fprintf(sink, "F%d:%ld:%g\n", t, i, half)
+                        : Via(zuvo_vfprintf, sink, "F%d:%ld:%g\n", t, i, half);
+      return n == snprintf(want, sizeof want, "F%d:%ld:%g\n", t, i, half);
     }
-    case Routine::kStrftime: {
+    case Routine::zuvo_sprintf:
+    case Routine::zuvo_vsprintf: {
+      const long long w = static_cast<long long>(when);
+      const int n = which == Routine::zuvo_sprintf
+                        ? zuvo_sprintf(got, "S%d:%ld:%lld", t, i, w)
+                        : Via(zuvo_vsprintf, got, "S%d:%ld:%lld", t, i, w);
+      return n == snprintf(want, sizeof want, "S%d:%ld:%lld", t, i, w) && strcmp(got, want) == 0;
+    }
+    case Routine::zuvo_snprintf:
+    case Routine::zuvo_vsnprintf: {
+      const size_t size = 1 + random.Next() % 24;
+      const unsigned w = static_cast<unsigned>(when);
+      const int n = which == Routine::zuvo_snprintf
+                        ? zuvo_snprintf(got, size, "N%d:%ld:%x", t, i, w)
+                        : Via(zuvo_vsnprintf, got, size, "N%d:%ld:%x", t, i, w);
+      return n == snprintf(want, size, "N%d:%ld:%x", t, i, w) && strcmp(got, want) == 0;
+    }
+    case Routine::zuvo_strftime: {
       gmtime_r(&when, &wantTm);
       const size_t n = zuvo_strftime(got, sizeof got, "%Y-%m-%d %H:%M:%S %j %a", &wantTm);
       return n == strftime(want, sizeof want, "%Y-%m-%d %H:%M:%S %j %a", &wantTm) &&
              strcmp(got, want) == 0;
     }
-    case Routine::kStrerror: {
+    case Routine::zuvo_strerror: {
       const int errnum = static_cast<int>(random.Next() % 140);
       const int buffLen = 1 + static_cast<int>(random.Next() % 64);
       if (zuvo_strerror(errnum, got, buffLen) != got) return false;
@@ -99,30 +153,34 @@ bool OneCall(int t, long i, Routine which, Random& random, FILE* sink, Tally& ta
       snprintf(want, static_cast<size_t>(buffLen), "%s", strerror_r(errnum, text, sizeof text));
       return strcmp(got, want) == 0;
     }
-    case Routine::kCtime:
+    case Routine::zuvo_ctime:
       return zuvo_ctime(&when, got, sizeof got) == got && strcmp(got, ctime_r(&when, want)) == 0;
-    case Routine::kAsctime:
+    case Routine::zuvo_asctime:
       gmtime_r(&when, &wantTm);
       return zuvo_asctime(&wantTm, got, sizeof got) == got &&
              strcmp(got, asctime_r(&wantTm, want)) == 0;
-    case Routine::kGmtime:
+    case Routine::zuvo_gmtime:
       return zuvo_gmtime(&when, &gotTm) == &gotTm && gmtime_r(&when, &wantTm) != nullptr &&
              SameTime(gotTm, wantTm);
-    case Routine::kLocaltime:
+    case Routine::zuvo_localtime:
       return zuvo_localtime(&when, &gotTm) == &gotTm && localtime_r(&when, &wantTm) != nullptr &&
              SameTime(gotTm, wantTm);
-    case Routine::kGetMaxPrintfCharsInK:
+    case Routine::zuvo_getmaxprintfcharsinK:
       zuvo_getmaxprintfcharsinK();
       return true;
-    case Routine::kSetMaxPrintfCharsInK: {
+    case Routine::zuvo_setmaxprintfcharsinK: {
       // Setting the limit it already has, atomically with reading it, so
       // that only the limit changer moves it.
       OSMutexLocker locker(OS::GetStdLibMutex());
       zuvo_setmaxprintfcharsinK(zuvo_getmaxprintfcharsinK());
       return true;
     }
+    default:
+      // A routine this test does not check yet: it still runs among the
+      // others (one that prints to standard output fails CheckOutput()).
+      routines::kRoutineCalls[static_cast<int>(which)].wrapped();
+      return true;
   }
-  return false;  // not one of the routines
 }
 
 void Work(int t, long calls, Tally* tally) OS_NO_THREAD_SAFETY_ANALYSIS {
@@ -229,6 +287,7 @@ int main(int argc, char** argv) {
   }
   setenv("TZ", "XST-5:30", 1);
   tzset();
+  routines::PrepareRoutineCalls();
   FILE* report = fdopen(dup(STDOUT_FILENO), "w");
   FILE* capture = tmpfile();
   if (report == nullptr || capture == nullptr || dup2(fileno(capture), STDOUT_FILENO) < 0) {

@@ -1,11 +1,15 @@
 # Compiles a C++ host at C++11, C++17 and C++20 and a C host at C99 and C11
 # with strict warnings as errors, the include path given by plain -I, so a
-# public header that warns fails here.
-#   cmake -DCC=... -DCXX=... -DINCLUDE=<dir holding SafeStdLib/> -P CheckStrictHeaders.cmake
+# public header that warns fails here. The hosts call every routine of the
+# list through tests/RoutineCalls.h, which they and the list reach by
+# -iquote: quoted includes only, so no angle-bracket include of a public
+# header can land in the source tree.
+#   cmake -DCC=... -DCXX=... -DINCLUDE=<dir holding SafeStdLib/> -DSOURCE_DIR=<source tree>
+#         -P CheckStrictHeaders.cmake
 set(cxx_flags -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow -Wold-style-cast
   -Wzero-as-null-pointer-constant -Wundef -Wcast-qual -Werror)
 set(c_flags -Wall -Wextra -Wpedantic -Wstrict-prototypes -Wundef -Wshadow -Werror)
-set(includes -I${INCLUDE} -I${INCLUDE}/SafeStdLib)
+set(includes -I${INCLUDE} -I${INCLUDE}/SafeStdLib -iquote ${SOURCE_DIR} -iquote ${SOURCE_DIR}/tests)
 
 # Each also as a host built with _FORTIFY_SOURCE, where the checking
 # helpers and macros are in play.

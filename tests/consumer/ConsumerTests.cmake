@@ -6,7 +6,8 @@
 # The public headers in hosts that build with strict warnings.
 add_test(NAME Headers.CleanUnderStrictWarnings
   COMMAND ${CMAKE_COMMAND} -DCC=${CMAKE_C_COMPILER} -DCXX=${CMAKE_CXX_COMPILER}
-          -DINCLUDE=${PROJECT_BINARY_DIR}/include -P ${CMAKE_CURRENT_SOURCE_DIR}/consumer/CheckStrictHeaders.cmake)
+          -DINCLUDE=${PROJECT_BINARY_DIR}/include -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/consumer/CheckStrictHeaders.cmake)
 
 # The library's sources against musl's headers, and the C-linkage test
 # against musl, where Debian's musl-tools is installed.

@@ -1,31 +1,25 @@
 /* A C host that builds with a strict warning set, with and without
- * _FORTIFY_SOURCE: every routine that writes a caller's buffer, on a buffer
- * of known size, with a size known to fit and with one that is not. */
-#include <SafeStdLib/SafeStdLib.h>
-#include <stdarg.h>
+ * _FORTIFY_SOURCE: the public header through both include forms, and every
+ * C-linkage routine of the list called as tests/RoutineCalls.h calls it,
+ * into a buffer of known size with room known to fit and, for a checked
+ * routine, with room read at run time. A row of the list without its calls
+ * there does not compile. A POSIX host, as a server's C code is: a bare
+ * call beside a routine may be a POSIX one. */
+#define _POSIX_C_SOURCE 200809L
 
+#include <SafeStdLib/SafeStdLib.h>
+
+#include "RoutineCalls.h"
 #include "SafeStdLib.h"
 
-int StrictHost(size_t size, const char* fmt, ...);
-int StrictHost(size_t size, const char* fmt, ...) {
-  char text[16];
-  const int len = (int)size;
-  const time_t when = 0;
-  struct tm brokenDown;
-  va_list args;
-  int result = zuvo_snprintf(text, sizeof text, "%d", SAFESTDLIB_VERSION_MAJOR);
-  result += zuvo_snprintf(text, size, "%d", SAFESTDLIB_VERSION_MAJOR);
-  result += zuvo_sprintf(text, "%d", SAFESTDLIB_VERSION_MAJOR);
-  va_start(args, fmt);
-  result += zuvo_vsnprintf(text, size, fmt, args);
-  va_end(args);
-  va_start(args, fmt);
-  result += zuvo_vsprintf(text, fmt, args);
-  va_end(args);
-  zuvo_gmtime(&when, &brokenDown);
-  result += (int)zuvo_strftime(text, size, "%Y", &brokenDown);
-  zuvo_strerror(0, text, len);
-  zuvo_ctime(&when, text, len);
-  zuvo_asctime(&brokenDown, text, len);
-  return result;
+int StrictHost(void);
+int StrictHost(void) {
+  PrepareRoutineCalls();
+#define STRICT_HOST_CALLS(name, linkage, kind, checked) \
+  ROUTINE_IF_##linkage(Wrapped_##name(); ROUTINE_IF_##checked(Checked_##name();))
+#define SAFESTDLIB_ROUTINE(...) ROUTINE_COLUMNS(STRICT_HOST_CALLS, __VA_ARGS__)
+#include "SafeStdLib/internal/RoutineList.h"
+#undef SAFESTDLIB_ROUTINE
+#undef STRICT_HOST_CALLS
+  return SAFESTDLIB_VERSION_MAJOR;
 }

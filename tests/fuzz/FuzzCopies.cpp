@@ -1,7 +1,10 @@
-// libFuzzer target for the text copies, the structure copies and
-// zuvo_strftime: random times, random broken-down times, buffLen from -2 to
-// 80 and formats from a fixed list. A copy must never write outside the
-// buffer, and what it leaves must be terminated within it.
+// libFuzzer target for the list's text copies, structure copies and time
+// formats (RoutineList.h: TEXT_COPY, STRUCT_COPY, TIME_FORMAT): random
+// times, random broken-down times, random numbers, buffLen from -2 to 80 and
+// formats from a fixed list. A copy must never write outside the buffer,
+// and what it leaves must be terminated within it. A routine added to the
+// list with one of these kinds is fuzzed with the others; one whose input
+// this target cannot make does not compile here.
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <limits.h>
@@ -52,24 +55,56 @@ struct tm RandomTime(FuzzedDataProvider& data) {
   return t;
 }
 
+// What a routine may take as its input, one of each.
+struct Inputs {
+  time_t when;
+  struct tm broken;
+  int number;  // an error or signal number
+};
+
+template <typename T>
+struct Tag {};
+int InputOf(const Inputs& in, Tag<int>) { return in.number; }
+const time_t* InputOf(const Inputs& in, Tag<const time_t*>) { return &in.when; }
+const struct tm* InputOf(const Inputs& in, Tag<const struct tm*>) { return &in.broken; }
+
+using TextCopy = char* (*)(const Inputs&, char*, int);
+using StructCopy = struct tm* (*)(const time_t*, struct tm*);
+using TimeFormat = size_t (*)(char*, size_t, const char*, const struct tm*);
+
+std::vector<TextCopy> gTextCopies;
+std::vector<StructCopy> gStructCopies;
+std::vector<TimeFormat> gTimeFormats;
+
+// The list's kinds, by the names its rows give them.
+enum class Kind { PRINTER, BUFFER_PRINTER, TIME_FORMAT, TEXT_COPY, STRUCT_COPY, LIMIT };
+
+template <Kind kind, auto routine>
+void Register() {
+  if constexpr (kind == Kind::TEXT_COPY) {
+    gTextCopies.push_back([](const Inputs& in, char* buffer, int buffLen) {
+      return [&]<typename In>(char* (*copy)(In, char*, int)) {
+        return copy(InputOf(in, Tag<In>{}), buffer, buffLen);
+      }(routine);
+    });
+  } else if constexpr (kind == Kind::STRUCT_COPY) {
+    gStructCopies.push_back(routine);
+  } else if constexpr (kind == Kind::TIME_FORMAT) {
+    gTimeFormats.push_back(routine);
+  }
+}
+
+template <typename T>
+const T& Pick(FuzzedDataProvider& data, const std::vector<T>& from) {
+  return from[data.ConsumeIntegralInRange<size_t>(0, from.size() - 1)];
+}
+
 // Checks one text copy into exactly buffLen bytes (the sanitizer catches a
 // write past them): NULL and nothing written for an unusable length,
 // otherwise a terminator within the buffer.
-void CheckTextCopy(int which, int buffLen, const time_t& when, const struct tm& broken,
-                   int errnum) {
+void CheckTextCopy(TextCopy copy, int buffLen, const Inputs& in) {
   std::vector<char> buffer(buffLen > 0 ? static_cast<size_t>(buffLen) : 1, '\x7f');
-  char* result = nullptr;
-  switch (which) {
-    case 0:
-      result = zuvo_strerror(errnum, buffer.data(), buffLen);
-      break;
-    case 1:
-      result = zuvo_ctime(&when, buffer.data(), buffLen);
-      break;
-    default:
-      result = zuvo_asctime(&broken, buffer.data(), buffLen);
-      break;
-  }
+  char* result = copy(in, buffer.data(), buffLen);
   if (buffLen < 1) {
     if (result != nullptr || buffer[0] != '\x7f') abort();
     return;
@@ -82,28 +117,32 @@ void CheckTextCopy(int which, int buffLen, const time_t& when, const struct tm& 
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setenv("TZ", "XST-5:30XDT,M3.2.0,M11.1.0", 1);
+#define SAFESTDLIB_ROUTINE(name, linkage, kind, checked, ...) Register<Kind::kind, &name>();
+#include "SafeStdLib/internal/RoutineList.h"
+#undef SAFESTDLIB_ROUTINE
+  if (gTextCopies.empty() || gStructCopies.empty() || gTimeFormats.empty()) abort();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   FuzzedDataProvider data(bytes, size);
-  const time_t when = data.ConsumeIntegral<time_t>();
-  const struct tm broken = RandomTime(data);
+  Inputs in;
+  in.when = data.ConsumeIntegral<time_t>();
+  in.broken = RandomTime(data);
   const int buffLen = data.ConsumeIntegralInRange<int>(-2, 80);
-  const int errnum = data.ConsumeIntegral<int>();
+  in.number = data.ConsumeIntegral<int>();
 
-  CheckTextCopy(data.ConsumeIntegralInRange<int>(0, 2), buffLen, when, broken, errnum);
+  CheckTextCopy(Pick(data, gTextCopies), buffLen, in);
 
   struct tm result;
   memset(&result, 0x5a, sizeof result);
-  struct tm* got =
-      data.ConsumeBool() ? zuvo_gmtime(&when, &result) : zuvo_localtime(&when, &result);
+  struct tm* got = Pick(data, gStructCopies)(&in.when, &result);
   if (got != nullptr && got != &result) abort();
 
   const char* format = kFormats[data.ConsumeIntegralInRange<size_t>(0, std::size(kFormats) - 1)];
   const size_t maxsize = data.ConsumeIntegralInRange<size_t>(0, 80);
   std::vector<char> text(maxsize > 0 ? maxsize : 1, '\x7f');
-  const size_t n = zuvo_strftime(text.data(), maxsize, format, &broken);
+  const size_t n = Pick(data, gTimeFormats)(text.data(), maxsize, format, &in.broken);
   if (maxsize > 0) {
     if (n >= maxsize || text[n] != '\0') abort();
   } else if (n != 0 || text[0] != '\x7f') {
