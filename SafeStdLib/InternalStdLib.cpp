@@ -1,5 +1,5 @@
-// InternalStdLib.cpp: the thirteen SafeStdLib routines, and the checked
-// entries that a host built with _FORTIFY_SOURCE reaches.
+// InternalStdLib.cpp: the SafeStdLib routines, and the checked entries that
+// a host built with _FORTIFY_SOURCE reaches.
 //
 // Each routine tests at most one argument, takes the standard-library mutex,
 // makes its one C library call, copies out what the C library keeps in

@@ -29,9 +29,9 @@
  * thread must not be cancelled with PTHREAD_CANCEL_ASYNCHRONOUS while it is
  * inside one.
  *
- * The ten C-linkage routines, their v-forms and their checked entries are
- * valid C99; the three routines of the capped console printer are C++ (their
- * symbols are mangled).
+ * The routines of C linkage, their v-forms and their checked entries are
+ * valid C99; the capped console printer's routines are C++ (their symbols
+ * are mangled).
  */
 #ifndef SafeStdLib_H
 #define SafeStdLib_H
