@@ -1,9 +1,10 @@
 # Checks the exported symbols of the built library: the three capped-printer
 # entries with their mangled C++ names, the ten C entries, their v-forms and
-# their checked entries unmangled, the
+# their checked entries unmangled, the time routines' entries for a 64-bit
+# time exactly where TIME64 says the target has them, the
 # process-wide state bound unique, and no module-private helper.
 #   cmake -DNM=<nm> -DLIBRARY=<file> -DSHARED=<ON|OFF> -DPROCESS_SYMBOLS=<a|b|c>
-#         -P CheckSymbols.cmake
+#         -DTIME64=<ON|OFF> -P CheckSymbols.cmake
 if(SHARED)
   set(nm_args -D --defined-only)
 else()
@@ -30,6 +31,18 @@ set(expected_c zuvo_printf zuvo_sprintf zuvo_fprintf zuvo_snprintf zuvo_strftime
   # The checked entries that hosts built with _FORTIFY_SOURCE call.
   zuvo_sprintf_chk zuvo_vsprintf_chk zuvo_snprintf_chk zuvo_vsnprintf_chk zuvo_strftime_chk
   zuvo_strerror_chk zuvo_ctime_chk zuvo_asctime_chk)
+# The time routines for a 64-bit time, on targets whose time_t is 32 bits
+# (glibc 2.34 on), and nowhere else.
+set(time64_c zuvo_gmtime64 zuvo_localtime64 zuvo_ctime64 zuvo_ctime64_chk)
+if(TIME64)
+  list(APPEND expected_c ${time64_c})
+else()
+  foreach(sym IN LISTS time64_c)
+    if(raw MATCHES "[ \t]T ${sym}\n")
+      message(FATAL_ERROR "${sym} is exported by ${LIBRARY} on a target without 64-bit time entries")
+    endif()
+  endforeach()
+endif()
 
 set(missing "")
 foreach(sym IN LISTS expected_mangled expected_c)
