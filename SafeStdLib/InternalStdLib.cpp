@@ -16,6 +16,12 @@
 // Each checked entry (zuvo_snprintf_chk, ...) is its plain routine's guard,
 // one comparison, and its plain routine's inline body (Locked...()).
 
+// What each time routine's symbol takes is fixed, whatever this file is
+// built with: the target's own time_t (32 bits on i686 and armhf) and,
+// beside it where SafeStdLib.h says so, a 64-bit time. _TIME_BITS=64 would
+// widen time_t here, so it is dropped before any header reads it.
+#undef _TIME_BITS
+
 #include <errno.h>
 #include <limits.h>
 #include <pthread.h>
@@ -401,6 +407,10 @@ int zuvo_vsnprintf_chk(char* str, size_t size, size_t objsize, const char* fmt, 
 
 // ---- Locked time and error text.
 
+#if SAFESTDLIB_TIME64_ENTRIES
+static_assert(sizeof(time_t) == 4, "the plain time routines take a 32-bit time_t");
+#endif
+
 // The zone's locks below fail only on a broken lock: loudly.
 [[noreturn]] static void ZoneLockFailed(const char* call, int err) {
   fprintf(stderr, "SafeStdLib: %s of the zone lock failed: %s\n", call, strerror(err));
@@ -547,7 +557,28 @@ __attribute__((always_inline)) static inline char* LockedStrerror(int errnum, ch
   return CopyText(strerror(errnum), buffer, buffLen);
 }
 
-__attribute__((always_inline)) static inline char* LockedCtime(const time_t* timep, char* buffer,
+// The time routines' bodies, shared by both widths, convert a WideTime:
+// glibc's 64-bit time where the routines have entries for one (a 32-bit
+// time widens to it, as glibc's own 32-bit conversions widen theirs), else
+// time_t. GmtimeOf() and LocaltimeOf() are the C library's conversions of
+// it.
+#if SAFESTDLIB_TIME64_ENTRIES
+using WideTime = __time64_t;
+// glibc exports these from 2.34 on; its time/time.h declares them only as
+// the names that a _TIME_BITS=64 host's gmtime and localtime_r reach.
+extern "C" struct tm* __gmtime64(const __time64_t* timer) noexcept;
+extern "C" struct tm* __localtime64_r(const __time64_t* timer, struct tm* tp) noexcept;
+static struct tm* GmtimeOf(const WideTime* when) { return __gmtime64(when); }
+static struct tm* LocaltimeOf(const WideTime* when, struct tm* tp) {
+  return __localtime64_r(when, tp);
+}
+#else
+using WideTime = time_t;
+static struct tm* GmtimeOf(const WideTime* when) { return gmtime(when); }
+static struct tm* LocaltimeOf(const WideTime* when, struct tm* tp) { return localtime_r(when, tp); }
+#endif
+
+__attribute__((always_inline)) static inline char* LockedCtime(WideTime when, char* buffer,
                                                                int buffLen) {
   RecheckZone();
   OSCallLocker locker(OSStdLibMutexInUse());
@@ -555,7 +586,7 @@ __attribute__((always_inline)) static inline char* LockedCtime(const time_t* tim
   // set.
   [[maybe_unused]] ZoneCall zoneCall;
   struct tm local;
-  return CopyText(localtime_r(timep, &local) != nullptr ? asctime(&local) : nullptr, buffer,
+  return CopyText(LocaltimeOf(&when, &local) != nullptr ? asctime(&local) : nullptr, buffer,
                   buffLen);
 }
 
@@ -572,7 +603,7 @@ char* zuvo_strerror(int errnum, char* buffer, int buffLen) {
 
 char* zuvo_ctime(const time_t* timep, char* buffer, int buffLen) {
   if (!IsUsable(buffer, buffLen)) return nullptr;
-  return LockedCtime(timep, buffer, buffLen);
+  return LockedCtime(*timep, buffer, buffLen);
 }
 
 char* zuvo_asctime(const struct tm* timeptr, char* buffer, int buffLen) {
@@ -590,7 +621,7 @@ char* zuvo_strerror_chk(int errnum, char* buffer, int buffLen, size_t objsize) {
 char* zuvo_ctime_chk(const time_t* timep, char* buffer, int buffLen, size_t objsize) {
   if (!IsUsable(buffer, buffLen)) return nullptr;
   CheckFits(static_cast<size_t>(buffLen), objsize);
-  return LockedCtime(timep, buffer, buffLen);
+  return LockedCtime(*timep, buffer, buffLen);
 }
 
 char* zuvo_asctime_chk(const struct tm* timeptr, char* buffer, int buffLen, size_t objsize) {
@@ -607,38 +638,80 @@ static struct tm* CopyTime(const struct tm* time, struct tm* result) {
   return result;
 }
 
-struct tm* zuvo_gmtime(const time_t* timep, struct tm* result) {
-  if (result == nullptr) return nullptr;
+__attribute__((always_inline)) static inline struct tm* LockedGmtime(WideTime when,
+                                                                     struct tm* result) {
   OSCallLocker locker(OSStdLibMutexInUse());
   [[maybe_unused]] ZoneCall zoneCall;
-  return CopyTime(gmtime(timep), result);
+  return CopyTime(GmtimeOf(&when), result);
 }
 
 // A time that localtime_r() converts without failing: its year fits an
-// int with room to spare, as every 32-bit time_t's does. Only a conversion
+// int with room to spare, as every 32-bit time's does. Only a conversion
 // that can fail goes through a copy, so that a failed one leaves *result as
 // it was, as the routine always has.
-static bool ConvertsLocally(const time_t* timep) {
-  if (sizeof(time_t) <= 4) return true;
+static bool ConvertsLocally(WideTime when) {
+  if (sizeof(WideTime) <= 4) return true;
   const long long kSafeSeconds = 1LL << 55;
-  const long long t = static_cast<long long>(*timep);
+  const long long t = static_cast<long long>(when);
   return t > -kSafeSeconds && t < kSafeSeconds;
 }
 
-__attribute__((noinline)) static struct tm* LocaltimeByCopy(const time_t* timep,
-                                                            struct tm* result) {
+__attribute__((noinline)) static struct tm* LocaltimeByCopy(WideTime when, struct tm* result) {
   OSCallLocker locker(OSStdLibMutexInUse());
   [[maybe_unused]] ZoneCall zoneCall;
   struct tm local;
-  return CopyTime(localtime_r(timep, &local), result);
+  return CopyTime(LocaltimeOf(&when, &local), result);
+}
+
+__attribute__((always_inline)) static inline struct tm* LockedLocaltime(WideTime when,
+                                                                        struct tm* result) {
+  RecheckZone();
+  if (OS_UNLIKELY(!ConvertsLocally(when))) return LocaltimeByCopy(when, result);
+  OSCallLocker locker(OSStdLibMutexInUse());
+  [[maybe_unused]] ZoneCall zoneCall;
+  return LocaltimeOf(&when, result);
+}
+
+struct tm* zuvo_gmtime(const time_t* timep, struct tm* result) {
+  if (result == nullptr) return nullptr;
+  return LockedGmtime(*timep, result);
 }
 
 struct tm* zuvo_localtime(const time_t* timep, struct tm* result) {
   if (result == nullptr) return nullptr;
-  RecheckZone();
-  if (OS_UNLIKELY(timep == nullptr || !ConvertsLocally(timep)))
-    return LocaltimeByCopy(timep, result);
-  OSCallLocker locker(OSStdLibMutexInUse());
-  [[maybe_unused]] ZoneCall zoneCall;
-  return localtime_r(timep, result);
+  return LockedLocaltime(*timep, result);
 }
+
+#if SAFESTDLIB_TIME64_ENTRIES
+// The same four for a 64-bit time, under the names that SafeStdLib.h
+// routes a host built with _TIME_BITS=64 to (SAFESTDLIB_TIME_SYMBOL): the
+// same guards, check and bodies.
+extern "C" {
+SAFESTDLIB_API char* zuvo_ctime64(const __time64_t* timep, char* buffer, int buffLen);
+SAFESTDLIB_API char* zuvo_ctime64_chk(const __time64_t* timep, char* buffer, int buffLen,
+                                      size_t objsize);
+SAFESTDLIB_API struct tm* zuvo_gmtime64(const __time64_t* timep, struct tm* result);
+SAFESTDLIB_API struct tm* zuvo_localtime64(const __time64_t* timep, struct tm* result);
+}
+
+char* zuvo_ctime64(const __time64_t* timep, char* buffer, int buffLen) {
+  if (!IsUsable(buffer, buffLen)) return nullptr;
+  return LockedCtime(*timep, buffer, buffLen);
+}
+
+char* zuvo_ctime64_chk(const __time64_t* timep, char* buffer, int buffLen, size_t objsize) {
+  if (!IsUsable(buffer, buffLen)) return nullptr;
+  CheckFits(static_cast<size_t>(buffLen), objsize);
+  return LockedCtime(*timep, buffer, buffLen);
+}
+
+struct tm* zuvo_gmtime64(const __time64_t* timep, struct tm* result) {
+  if (result == nullptr) return nullptr;
+  return LockedGmtime(*timep, result);
+}
+
+struct tm* zuvo_localtime64(const __time64_t* timep, struct tm* result) {
+  if (result == nullptr) return nullptr;
+  return LockedLocaltime(*timep, result);
+}
+#endif

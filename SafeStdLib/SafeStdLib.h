@@ -53,6 +53,37 @@
 #  define SAFESTDLIB_STRFTIME_FORMAT(fmtIndex)
 #endif
 
+/* ---- The width of a time. On glibc 2.34 and later, a target whose time_t
+ * has 32 bits (i686, armhf) gives a host built with -D_TIME_BITS=64
+ * -D_FILE_OFFSET_BITS=64 a 64-bit time_t. There the library exports each
+ * routine that takes a time twice, whatever the library itself was built
+ * with: under the routine's name for a 32-bit time, and with "64" after the
+ * name (zuvo_gmtime64, zuvo_ctime64_chk) for a 64-bit one. A host reaches
+ * the one for its own time_t under the routine's name, as glibc's
+ * time/time.h routes localtime to __localtime64. SAFESTDLIB_TIME64_ENTRIES
+ * is 1 on such a target, 0 elsewhere (one symbol each).
+ * SAFESTDLIB_TIME_SYMBOL(zuvo_ctime) is the symbol, as a string for an asm
+ * label, that a time routine has for this host's time_t (a checked entry's
+ * is that with "_chk" after it). */
+#if defined(__GLIBC__) && !defined(__UCLIBC__) && defined(__TIMESIZE) && __TIMESIZE == 32 && \
+    (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+#  define SAFESTDLIB_TIME64_ENTRIES 1
+#else
+#  define SAFESTDLIB_TIME64_ENTRIES 0
+#endif
+#define SAFESTDLIB_LABEL_PREFIX_(prefix) #prefix
+#define SAFESTDLIB_SYMBOL_(prefix, name) SAFESTDLIB_LABEL_PREFIX_(prefix) #name
+#if SAFESTDLIB_TIME64_ENTRIES && defined(__USE_TIME_BITS64)
+#  if !defined(__GNUC__)
+#    error "SafeStdLib.h: a host built with _TIME_BITS=64 needs a compiler that takes asm labels"
+#  endif
+#  define SAFESTDLIB_TIME_SYMBOL(name) SAFESTDLIB_SYMBOL_(__USER_LABEL_PREFIX__, name) "64"
+#  define SAFESTDLIB_TIME_LABEL(name, after) __asm__(SAFESTDLIB_TIME_SYMBOL(name) after)
+#else
+#  define SAFESTDLIB_TIME_SYMBOL(name) SAFESTDLIB_SYMBOL_(__USER_LABEL_PREFIX__, name)
+#  define SAFESTDLIB_TIME_LABEL(name, after)
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -123,7 +154,8 @@ SAFESTDLIB_API size_t zuvo_strftime(char* buf, size_t maxsize, const char* forma
  * Return NULL, leaving an empty string, if the C library cannot convert the
  * time. */
 SAFESTDLIB_API char* zuvo_strerror(int errnum, char* buffer, int buffLen);
-SAFESTDLIB_API char* zuvo_ctime(const time_t* timep, char* buffer, int buffLen);
+SAFESTDLIB_API char* zuvo_ctime(const time_t* timep, char* buffer, int buffLen)
+    SAFESTDLIB_TIME_LABEL(zuvo_ctime, "");
 SAFESTDLIB_API char* zuvo_asctime(const struct tm* timeptr, char* buffer, int buffLen);
 
 /* The structure copies: zuvo_gmtime and zuvo_localtime.
@@ -132,8 +164,10 @@ SAFESTDLIB_API char* zuvo_asctime(const struct tm* timeptr, char* buffer, int bu
  * points at the C library's zone name), into *result and return result.
  * Return NULL, writing nothing, if result is null or the C library cannot
  * convert the time. */
-SAFESTDLIB_API struct tm* zuvo_gmtime(const time_t* timep, struct tm* result);
-SAFESTDLIB_API struct tm* zuvo_localtime(const time_t* timep, struct tm* result);
+SAFESTDLIB_API struct tm* zuvo_gmtime(const time_t* timep, struct tm* result)
+    SAFESTDLIB_TIME_LABEL(zuvo_gmtime, "");
+SAFESTDLIB_API struct tm* zuvo_localtime(const time_t* timep, struct tm* result)
+    SAFESTDLIB_TIME_LABEL(zuvo_localtime, "");
 
 /* ---- Checked entries, for hosts built with _FORTIFY_SOURCE.
  *
@@ -172,7 +206,8 @@ SAFESTDLIB_API size_t zuvo_strftime_chk(char* buf, size_t maxsize, size_t objsiz
 /* Fail, before taking the lock, if buffLen > objsize; else the plain text
  * copy. */
 SAFESTDLIB_API char* zuvo_strerror_chk(int errnum, char* buffer, int buffLen, size_t objsize);
-SAFESTDLIB_API char* zuvo_ctime_chk(const time_t* timep, char* buffer, int buffLen, size_t objsize);
+SAFESTDLIB_API char* zuvo_ctime_chk(const time_t* timep, char* buffer, int buffLen, size_t objsize)
+    SAFESTDLIB_TIME_LABEL(zuvo_ctime, "_chk");
 SAFESTDLIB_API char* zuvo_asctime_chk(const struct tm* timeptr, char* buffer, int buffLen,
                                       size_t objsize);
 

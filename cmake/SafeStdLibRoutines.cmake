@@ -1,27 +1,32 @@
 # The one list of the exported routines, SafeStdLib/internal/RoutineList.h,
 # read by CMake: the only CMake code that parses it.
 #
-# safestdlib_routines(<out> [LINKAGE C|CXX] [KIND <kind>...] [CHECKED|PLAIN]
-#                     [LIST <file>])
+# safestdlib_routines(<out> [TIME64] [LINKAGE C|CXX] [KIND <kind>...]
+#                     [CHECKED|PLAIN] [LIST <file>])
 #   sets <out> to the names of the rows that match every filter given, in the
-#   list's order. A row is a line that opens with SAFESTDLIB_ROUTINE( and
+#   list's order. A row is a line that opens with SAFESTDLIB_ROUTINE( (with
+#   TIME64, SAFESTDLIB_ROUTINE_TIME64(: the entries for a 64-bit time) and
 #   holds at least the four columns name, linkage, kind, checked; columns
 #   after them, and rows of other macros, are left alone.
 set(SAFESTDLIB_ROUTINE_LIST ${CMAKE_CURRENT_LIST_DIR}/../SafeStdLib/internal/RoutineList.h)
 get_filename_component(SAFESTDLIB_ROUTINE_LIST ${SAFESTDLIB_ROUTINE_LIST} ABSOLUTE)
 
 function(safestdlib_routines out)
-  cmake_parse_arguments(arg "CHECKED;PLAIN" "LINKAGE;LIST" "KIND" ${ARGN})
+  cmake_parse_arguments(arg "CHECKED;PLAIN;TIME64" "LINKAGE;LIST" "KIND" ${ARGN})
+  set(macro SAFESTDLIB_ROUTINE)
+  if(arg_TIME64)
+    set(macro SAFESTDLIB_ROUTINE_TIME64)
+  endif()
   if(NOT arg_LIST)
     set(arg_LIST ${SAFESTDLIB_ROUTINE_LIST})
   endif()
-  file(STRINGS ${arg_LIST} rows REGEX "^SAFESTDLIB_ROUTINE\\(")
+  file(STRINGS ${arg_LIST} rows REGEX "^${macro}\\(")
   if(NOT rows)
-    message(FATAL_ERROR "no SAFESTDLIB_ROUTINE rows in ${arg_LIST}")
+    message(FATAL_ERROR "no ${macro} rows in ${arg_LIST}")
   endif()
   set(names "")
   foreach(row IN LISTS rows)
-    if(NOT row MATCHES "^SAFESTDLIB_ROUTINE\\(([^)]*)\\)")
+    if(NOT row MATCHES "^${macro}\\(([^)]*)\\)")
       message(FATAL_ERROR "${arg_LIST}: a row that does not close on its line: ${row}")
     endif()
     string(REGEX REPLACE "[ \t]" "" columns "${CMAKE_MATCH_1}")

@@ -3,10 +3,12 @@
 # name and, for a CHECKED row, <name>_chk; a C row's unmangled, a CXX row's
 # mangled, which is compared by its demangled name up to the parenthesis
 # (the va_list is spelled differently on each target). A missing symbol
-# fails, and so does one that the list does not name. Then the process-wide
+# fails, and so does one that the list does not name. The rows for a 64-bit
+# time (SAFESTDLIB_ROUTINE_TIME64) are expected exactly where TIME64 says the
+# target has them, and fail as unlisted anywhere else. Then the process-wide
 # state must be bound unique, and no module-private helper visible.
 #   cmake -DNM=<nm> -DLIBRARY=<file> -DSHARED=<ON|OFF> -DPROCESS_SYMBOLS=<a|b|c>
-#         -P CheckSymbols.cmake
+#         [-DTIME64=<ON|OFF>] -P CheckSymbols.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/../cmake/SafeStdLibRoutines.cmake)
 
 if(SHARED)
@@ -26,6 +28,14 @@ safestdlib_routines(cxx_rows LINKAGE CXX)
 safestdlib_routines(checked_rows CHECKED)
 list(TRANSFORM checked_rows APPEND _chk OUTPUT_VARIABLE checked_entries)
 set(expected ${c_rows} ${cxx_rows} ${checked_entries})
+if(TIME64)
+  safestdlib_routines(time64_rows TIME64)
+  safestdlib_routines(time64_checked TIME64 CHECKED)
+  list(TRANSFORM time64_checked APPEND _chk)
+  list(APPEND c_rows ${time64_rows})
+  list(APPEND checked_entries ${time64_checked})
+  list(APPEND expected ${time64_rows} ${time64_checked})
+endif()
 
 # Every defined zuvo_ symbol, by its name up to a parenthesis.
 string(REGEX MATCHALL "[ \t][A-Za-z] zuvo_[A-Za-z0-9_]*" found "${demangled}")

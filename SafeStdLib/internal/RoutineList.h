@@ -48,3 +48,22 @@ SAFESTDLIB_ROUTINE(zuvo_asctime, C, TEXT_COPY, CHECKED)
 SAFESTDLIB_ROUTINE(zuvo_gmtime, C, STRUCT_COPY, PLAIN)
 SAFESTDLIB_ROUTINE(zuvo_localtime, C, STRUCT_COPY, PLAIN)
 // clang-format on
+
+// The time routines' entries for a 64-bit time_t, exported only where the
+// target's time_t is 32 bits and the C library converts 64-bit times too
+// (glibc 2.34 on: SAFESTDLIB_TIME64_ENTRIES in SafeStdLib.h). Hosts never
+// name them: SafeStdLib.h routes a host built with _TIME_BITS=64 to them
+// under the plain names.
+#ifndef SAFESTDLIB_ROUTINE_TIME64
+#  define SAFESTDLIB_ROUTINE_TIME64(name, linkage, kind, checked)
+#  define SAFESTDLIB_ROUTINE_TIME64_DEFAULTED
+#endif
+// clang-format off
+SAFESTDLIB_ROUTINE_TIME64(zuvo_ctime64, C, TEXT_COPY, CHECKED)
+SAFESTDLIB_ROUTINE_TIME64(zuvo_gmtime64, C, STRUCT_COPY, PLAIN)
+SAFESTDLIB_ROUTINE_TIME64(zuvo_localtime64, C, STRUCT_COPY, PLAIN)
+// clang-format on
+#ifdef SAFESTDLIB_ROUTINE_TIME64_DEFAULTED
+#  undef SAFESTDLIB_ROUTINE_TIME64
+#  undef SAFESTDLIB_ROUTINE_TIME64_DEFAULTED
+#endif

@@ -12,18 +12,23 @@ set(c_flags -Wall -Wextra -Wpedantic -Wstrict-prototypes -Wundef -Wshadow -Werro
 set(includes -I${INCLUDE} -I${INCLUDE}/SafeStdLib -iquote ${SOURCE_DIR} -iquote ${SOURCE_DIR}/tests)
 
 # Each also as a host built with _FORTIFY_SOURCE, where the checking
-# helpers and macros are in play.
+# helpers and macros are in play, and each of those with a 64-bit time_t,
+# where the time routines' symbols follow it (on a target whose time_t is
+# 32 bits by default).
 set(fortify_levels none -O2,-U_FORTIFY_SOURCE,-D_FORTIFY_SOURCE=2 -O2,-U_FORTIFY_SOURCE,-D_FORTIFY_SOURCE=3)
+set(time_bits none -D_FILE_OFFSET_BITS=64,-D_TIME_BITS=64)
 
 function(compile compiler standard flags source)
   foreach(fortify IN LISTS fortify_levels)
-    string(REPLACE "," ";" fortify "${fortify}")
-    list(REMOVE_ITEM fortify none)
-    execute_process(COMMAND ${compiler} -std=${standard} ${flags} ${fortify} ${includes} -fsyntax-only ${source}
-      RESULT_VARIABLE rc ERROR_VARIABLE err OUTPUT_VARIABLE out)
-    if(NOT rc EQUAL 0)
-      message(SEND_ERROR "${compiler} -std=${standard} ${fortify}: the headers warn:\n${out}${err}")
-    endif()
+    foreach(bits IN LISTS time_bits)
+      string(REPLACE "," ";" options "${fortify},${bits}")
+      list(REMOVE_ITEM options none)
+      execute_process(COMMAND ${compiler} -std=${standard} ${flags} ${options} ${includes} -fsyntax-only ${source}
+        RESULT_VARIABLE rc ERROR_VARIABLE err OUTPUT_VARIABLE out)
+      if(NOT rc EQUAL 0)
+        message(SEND_ERROR "${compiler} -std=${standard} ${options}: the headers warn:\n${out}${err}")
+      endif()
+    endforeach()
   endforeach()
 endfunction()
 

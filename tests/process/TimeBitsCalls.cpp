@@ -1,0 +1,2 @@
+// The same calls as TimeBitsCalls.c, compiled as C++.
+#include "TimeBitsCalls.c"
