@@ -294,6 +294,25 @@ TEST_P(FortifyFormat, ChecksAsGlibcDoes) {
   }
 }
 
+// The checks come before the routine takes any lock: with another thread
+// holding the mutex, a format to refuse is refused at once.
+TEST_P(FortifyFormat, ChecksBeforeTakingTheLock) {
+  if (!kFormatsChecked) GTEST_SKIP() << "formats are checked from level 2 on, against glibc";
+  if (!ChildMayStartThreads()) GTEST_SKIP() << "a child here cannot start a thread";
+  const FormatCaseRow& routine = GetParam();
+  for (int kind : {kFortifyCountWritable, kFortifyArgumentUnnamed}) {
+    EXPECT_EXIT(
+        {
+          ForeignHolder holder;
+          alarm(10);
+          routine.cxx(kind);
+          _exit(1);
+        },
+        testing::KilledBySignal(SIGABRT), "detected")
+        << "kind " << kind;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Routines, FortifyFormat, testing::ValuesIn(kFormatCases),
                          [](const testing::TestParamInfo<FormatCaseRow>& info) {
                            return std::string(info.param.name);
