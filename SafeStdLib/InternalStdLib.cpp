@@ -463,22 +463,28 @@ using Checking = FormatCalls<1>;
 using SafeStdLibPrivate::CheckFormat;
 
 // What the printers to a stream share: the format checked, then print or
-// the capped print through the calls that CheckFormat() allows.
+// the capped print through the calls that CheckFormat() allows; without
+// glibc's checks (a %n, or no flag) out of line.
+template <template <PrintFn> class Print>
+__attribute__((noinline, cold)) static int PrintUnchecked(FILE* file, const char* fmt,
+                                                          va_list args) {
+  return Print<Unchecking::Vfprintf>::Run(file, fmt, args);
+}
 template <template <PrintFn> class Print>
 __attribute__((always_inline)) static inline int PrintFormatChecked(FILE* file, int flag,
                                                                     const char* fmt, va_list args) {
-  return CheckFormat(flag, fmt) ? Print<Checking::Vfprintf>::Run(file, fmt, args)
-                                : Print<Unchecking::Vfprintf>::Run(file, fmt, args);
+  if (OS_LIKELY(CheckFormat(flag, fmt))) return Print<Checking::Vfprintf>::Run(file, fmt, args);
+  return PrintUnchecked<Print>(file, fmt, args);
 }
 template <PrintFn print>
 struct StreamPrint {
-  static int Run(FILE* file, const char* fmt, va_list args) {
+  __attribute__((always_inline)) static int Run(FILE* file, const char* fmt, va_list args) {
     return PrintLocked<print>(file, fmt, args);
   }
 };
 template <PrintFn print>
 struct CappedStreamPrint {
-  static int Run(FILE* file, const char* fmt, va_list args) {
+  __attribute__((always_inline)) static int Run(FILE* file, const char* fmt, va_list args) {
     return PrintLocked<CappedPrint<print>>(file, fmt, args);
   }
 };

@@ -18,8 +18,9 @@
 //
 // safestdlib-instructions --checked: prints the names of kCheckedCalls, the
 // calls that a host built with _FORTIFY_SOURCE checks (the buffer's size
-// known, the size given read at run time). safestdlib-instructions-fortify
-// is this program built with -D_FORTIFY_SOURCE=2.
+// known, the size given read at run time), and two formats that glibc's
+// checks read further. safestdlib-instructions-fortify is this program
+// built with -D_FORTIFY_SOURCE=2.
 
 #include <stdarg.h>
 #include <stdlib.h>
@@ -95,6 +96,10 @@ __attribute__((format(printf, 1, 2))) void BareVsnprintf(const char* fmt, ...) {
   va_end(args);
 }
 
+// Numbered arguments, which ISO C++ does not have: -Wformat reads no format
+// held in writable memory (where glibc's checks allow it, without %n).
+char gNumbered[] = "%2$s %1$d\n";
+
 // The calls that a fortified host checks: each routine that writes a
 // caller's buffer, the buffer's size known, the size given read at run
 // time (zuvo_sprintf is checked as it stands in kRoutineCalls).
@@ -116,6 +121,19 @@ const routines::RoutineCall kCheckedCalls[] = {
     {"checked_asctime",
      [] { zuvo_asctime(&routines::gBrokenDown, routines::gText, static_cast<int>(gRoom)); },
      [] { routines::CopyText(asctime(&routines::gBrokenDown)); }},
+    // The formats that the format checks read further: numbered arguments,
+    // and a %n (in read-only memory), whose check reads /proc/self/maps.
+    {"numbered_fprintf", [] { zuvo_fprintf(routines::gDevNull, gNumbered, 42, "line"); },
+     [] { fprintf(routines::gDevNull, gNumbered, 42, "line"); }},
+    {"count_fprintf",
+     [] {
+       int count;
+       zuvo_fprintf(routines::gDevNull, "%s %d%n\n", "line", 42, &count);
+     },
+     [] {
+       int count;
+       fprintf(routines::gDevNull, "%s %d%n\n", "line", 42, &count);
+     }},
 };
 
 const char kLineFormat[] = "%s worker %u request %ld GET /items/%ld 200 OK\n";

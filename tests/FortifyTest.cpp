@@ -211,7 +211,7 @@ void JumpBack(int) { siglongjmp(gAborted, 1); }
 bool LocksFree() OS_NO_THREAD_SAFETY_ANALYSIS {
   if (!ChildMayStartThreads()) return !OSMutexProtocol::HeldByCaller(*OS::GetStdLibMutex());
   bool mutexFree = false, streamFree = false;
-  std::thread([&] {
+  std::thread([&]() OS_NO_THREAD_SAFETY_ANALYSIS {
     OSMutex* mutex = OS::GetStdLibMutex();
     if ((mutexFree = mutex->TryLock())) mutex->Unlock();
     if ((streamFree = ftrylockfile(stdout) == 0)) funlockfile(stdout);
