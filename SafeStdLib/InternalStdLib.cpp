@@ -318,16 +318,18 @@ struct PlainCalls {
 // Calls.
 template <class Calls = PlainCalls>
 __attribute__((always_inline)) static inline int LockedVsprintf(char* buffer, const char* fmt,
-                                                                va_list args) {
+                                                                va_list args,
+                                                                Calls calls = Calls()) {
   OSCallLocker locker(OSStdLibMutexInUse());
-  return Calls::Vsprintf(buffer, fmt, args);
+  return calls.Vsprintf(buffer, fmt, args);
 }
 
 template <class Calls = PlainCalls>
 __attribute__((always_inline)) static inline int LockedVsnprintf(char* str, size_t size,
-                                                                 const char* fmt, va_list args) {
+                                                                 const char* fmt, va_list args,
+                                                                 Calls calls = Calls()) {
   OSCallLocker locker(OSStdLibMutexInUse());
-  return Calls::Vsnprintf(str, size, fmt, args);
+  return calls.Vsnprintf(str, size, fmt, args);
 }
 
 // The unbounded routines' check, glibc's __sprintf_chk's: the text, printed
@@ -336,9 +338,10 @@ __attribute__((always_inline)) static inline int LockedVsnprintf(char* str, size
 // that can be printed (musl's vsnprintf refuses such a bound).
 template <class Calls = PlainCalls>
 __attribute__((always_inline)) static inline int CheckedVsprintf(char* buffer, size_t objsize,
-                                                                 const char* fmt, va_list args) {
-  if (objsize > static_cast<size_t>(INT_MAX)) return LockedVsprintf<Calls>(buffer, fmt, args);
-  const int result = LockedVsnprintf<Calls>(buffer, objsize, fmt, args);
+                                                                 const char* fmt, va_list args,
+                                                                 Calls calls = Calls()) {
+  if (objsize > static_cast<size_t>(INT_MAX)) return LockedVsprintf(buffer, fmt, args, calls);
+  const int result = LockedVsnprintf(buffer, objsize, fmt, args, calls);
   if (OS_UNLIKELY(result >= 0 && static_cast<size_t>(result) >= objsize)) BufferOverflowDetected();
   return result;
 }
@@ -435,26 +438,34 @@ extern "C" int GlibcVsnprintfChk(char* str, size_t size, int flag, size_t objsiz
 extern "C" int GlibcVsprintfChk(char* buffer, int flag, size_t objsize, const char* fmt,
                                 va_list args) __asm__("__vsprintf_chk");
 
-// The C library's printers with glibc's flag.
+// The C library's printer to a stream with glibc's flag.
 template <int flag>
 struct FormatCalls {
   static int Vfprintf(FILE* file, const char* fmt, va_list args) {
     return GlibcVfprintfChk(file, flag, fmt, args);
   }
-  static int Vsprintf(char* buffer, const char* fmt, va_list args) {
-    return GlibcVsprintfChk(buffer, flag, ~static_cast<size_t>(0), fmt, args);
+};
+
+// Its buffer printers with glibc's flag, fFlag.
+struct FlaggedCalls {
+  int fFlag;
+  int Vsprintf(char* buffer, const char* fmt, va_list args) const {
+    return GlibcVsprintfChk(buffer, fFlag, ~static_cast<size_t>(0), fmt, args);
   }
-  static int Vsnprintf(char* str, size_t size, const char* fmt, va_list args) {
-    return GlibcVsnprintfChk(str, size, flag, size, fmt, args);
+  int Vsnprintf(char* str, size_t size, const char* fmt, va_list args) const {
+    return GlibcVsnprintfChk(str, size, fFlag, size, fmt, args);
   }
 };
 #else
 // Elsewhere the C library checks nothing: the plain printers.
 template <int flag>
-struct FormatCalls : PlainCalls {
+struct FormatCalls {
   static int Vfprintf(FILE* file, const char* fmt, va_list args) {
     return vfprintf(file, fmt, args);
   }
+};
+struct FlaggedCalls : PlainCalls {
+  int fFlag;
 };
 #endif
 using Unchecking = FormatCalls<0>;
@@ -537,8 +548,7 @@ __attribute__((always_inline)) static inline int FormatCheckedVsnprintf(char* st
                                                                         const char* fmt,
                                                                         va_list args) {
   CheckFits(size, objsize);
-  return CheckFormat(flag, fmt) ? LockedVsnprintf<Checking>(str, size, fmt, args)
-                                : LockedVsnprintf<Unchecking>(str, size, fmt, args);
+  return LockedVsnprintf(str, size, fmt, args, FlaggedCalls{CheckFormat(flag, fmt) ? 1 : 0});
 }
 
 int zuvo_vsnprintf_fchk(char* str, size_t size, int flag, size_t objsize, const char* fmt,
@@ -562,8 +572,7 @@ __attribute__((always_inline)) static inline int FormatCheckedVsprintf(char* buf
                                                                        size_t objsize,
                                                                        const char* fmt,
                                                                        va_list args) {
-  return CheckFormat(flag, fmt) ? CheckedVsprintf<Checking>(buffer, objsize, fmt, args)
-                                : CheckedVsprintf<Unchecking>(buffer, objsize, fmt, args);
+  return CheckedVsprintf(buffer, objsize, fmt, args, FlaggedCalls{CheckFormat(flag, fmt) ? 1 : 0});
 }
 
 int zuvo_vsprintf_fchk(char* buffer, int flag, size_t objsize, const char* fmt, va_list args) {
