@@ -160,9 +160,11 @@
 #    define SAFESTDLIB_WARNING_CALL(entry) safestdlib_##entry##_warn
 #  endif
 
-/* The symbols of zuvo_ctime and zuvo_ctime_chk, for the host's time_t:
- * where a target's time_t depends on the host's _TIME_BITS, these two
- * name the symbols of the host's time_t. */
+/* ---- TIME SYMBOLS: the symbols that the aliases of zuvo_ctime and
+ * zuvo_ctime_chk below name, as identifiers. On a target whose time_t is
+ * the host's choice (_TIME_BITS=64 on a 32-bit target), these two are
+ * where the entries for the host's time_t are named; zuvo_gmtime and
+ * zuvo_localtime have no alias here. */
 #  define SAFESTDLIB_CTIME_SYMBOL zuvo_ctime
 #  define SAFESTDLIB_CTIME_CHK_SYMBOL zuvo_ctime_chk
 

@@ -5,7 +5,8 @@
 #     its last call fails ("buffer overflow detected");
 #   FortifyTooBig.c, as C with each C compiler and as C++ with each C++ one,
 #     must warn once of each routine's call whose size is known not to fit,
-#     and of no other call.
+#     and of no other call;
+#   a host that includes SafeStdLibFortify.h alone must not build.
 #   cmake -DCC=<cc|cc2> -DCXX=<c++|c++2> -DINCLUDES=<a|b> -DDEFINES=<a|b>
 #         -DLIBRARY=<file> -DSOURCE_DIR=<tests> -DWORK_DIR=<dir> -P CheckFortifyHosts.cmake
 cmake_minimum_required(VERSION 3.18)
@@ -71,6 +72,15 @@ foreach(level 1 2 3)
     endif()
   endforeach()
 endforeach()
+# SafeStdLibFortify.h is SafeStdLib.h's: a host that includes it alone is
+# told so.
+list(GET cxx_compilers 0 cxx)
+file(WRITE ${WORK_DIR}/alone.cpp "#include <SafeStdLib/SafeStdLibFortify.h>\n")
+execute_process(COMMAND ${cxx} -fsyntax-only ${includes} ${WORK_DIR}/alone.cpp
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(rc EQUAL 0 OR NOT err MATCHES "include <SafeStdLib/SafeStdLib.h> instead")
+  string(APPEND problems "SafeStdLibFortify.h alone does not refuse:\n${out}${err}\n")
+endif()
 if(problems)
   message(FATAL_ERROR "${problems}")
 endif()

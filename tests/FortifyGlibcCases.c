@@ -30,8 +30,11 @@
 #pragma GCC diagnostic ignored "-Wformat"
 #pragma GCC diagnostic ignored "-Wformat-extra-args"
 
-#if !defined(__USE_FORTIFY_LEVEL)
-#  define __USE_FORTIFY_LEVEL 0
+/* glibc's own level for the host, by which its test chooses its cases. */
+#if defined(__USE_FORTIFY_LEVEL)
+#  define FORTIFY_LEVEL __USE_FORTIFY_LEVEL
+#else
+#  define FORTIFY_LEVEL 0
 #endif
 
 static volatile int chk_fail_ok;
@@ -48,7 +51,7 @@ static void handler(int sig) {
   }
 }
 
-#if __USE_FORTIFY_LEVEL == 3
+#if FORTIFY_LEVEL == 3
 volatile size_t buf_size = 10;
 #else
 char buf[10];
@@ -99,7 +102,7 @@ static int LocksFree(void) {
   }                              \
   else if (!LocksFree()) FAIL(); \
   else PASS();
-#if __USE_FORTIFY_LEVEL >= 2
+#if FORTIFY_LEVEL >= 2
 #  define CHK_FAIL2_START CHK_FAIL_START
 #  define CHK_FAIL2_END CHK_FAIL_END
 #else
@@ -113,7 +116,7 @@ static int LocksFree(void) {
     PASS()
 
 int main(void) {
-#if __USE_FORTIFY_LEVEL == 3
+#if FORTIFY_LEVEL == 3
   char* buf = (char*)malloc(buf_size);
 #endif
   struct A {
@@ -129,7 +132,7 @@ int main(void) {
   sigaction(SIGABRT, &jump, NULL);
   /* glibc's failures on standard error, not the terminal. */
   setenv("LIBC_FATAL_STDERR_", "1", 1);
-  printf("Test checking routines at fortify level %d\n", (int)__USE_FORTIFY_LEVEL);
+  printf("Test checking routines at fortify level %d\n", (int)FORTIFY_LEVEL);
 
   /* These ops can be done without runtime checking of object size.  */
   memcpy(buf, "aabcEDX\0\0", 10);
@@ -141,7 +144,7 @@ int main(void) {
   CHECK(zuvo_sprintf(buf + 7, "%d", num1) != 2 || memcmp(buf, "aabcEcd67", 10));
   CHECK(zuvo_snprintf(buf + 7, 3, "%d", num2) != 6 || memcmp(buf, "aabcEcd98", 10));
 
-#if __USE_FORTIFY_LEVEL < 2
+#if FORTIFY_LEVEL < 2
   /* The following tests are supposed to crash with -D_FORTIFY_SOURCE=2
      and sufficient GCC support, as the string operations overflow
      from a.buf1 into a.buf2.  */
@@ -150,7 +153,7 @@ int main(void) {
   CHECK(zuvo_snprintf(a.buf1 + 7, 3, "%d", num2) != 6 || memcmp(a.buf1, "aabcEDX98", 10));
 #endif
 
-#if __USE_FORTIFY_LEVEL >= 1
+#if FORTIFY_LEVEL >= 1
   /* Now check if all buffer overflows are caught at runtime.
      N.B. All tests involving a length parameter need to be done
      twice: once with the length a compile-time constant, once without.  */
@@ -166,7 +169,7 @@ int main(void) {
   zuvo_snprintf(buf + 8, l0 + 3, "%d", num2);
   CHK_FAIL_END
 
-#  if __USE_FORTIFY_LEVEL >= 2
+#  if FORTIFY_LEVEL >= 2
 #    define O 0
 #  else
 #    define O 1
