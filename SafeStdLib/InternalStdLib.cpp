@@ -448,6 +448,7 @@ struct FormatCalls {
 
 // Its buffer printers with glibc's flag, fFlag.
 struct FlaggedCalls {
+  explicit FlaggedCalls(int flag) : fFlag(flag) {}
   int fFlag;
   int Vsprintf(char* buffer, const char* fmt, va_list args) const {
     return GlibcVsprintfChk(buffer, fFlag, ~static_cast<size_t>(0), fmt, args);
@@ -465,7 +466,7 @@ struct FormatCalls {
   }
 };
 struct FlaggedCalls : PlainCalls {
-  int fFlag;
+  explicit FlaggedCalls(int) {}
 };
 #endif
 using Unchecking = FormatCalls<0>;
@@ -548,7 +549,7 @@ __attribute__((always_inline)) static inline int FormatCheckedVsnprintf(char* st
                                                                         const char* fmt,
                                                                         va_list args) {
   CheckFits(size, objsize);
-  return LockedVsnprintf(str, size, fmt, args, FlaggedCalls{CheckFormat(flag, fmt) ? 1 : 0});
+  return LockedVsnprintf(str, size, fmt, args, FlaggedCalls(CheckFormat(flag, fmt) ? 1 : 0));
 }
 
 int zuvo_vsnprintf_fchk(char* str, size_t size, int flag, size_t objsize, const char* fmt,
@@ -572,7 +573,7 @@ __attribute__((always_inline)) static inline int FormatCheckedVsprintf(char* buf
                                                                        size_t objsize,
                                                                        const char* fmt,
                                                                        va_list args) {
-  return CheckedVsprintf(buffer, objsize, fmt, args, FlaggedCalls{CheckFormat(flag, fmt) ? 1 : 0});
+  return CheckedVsprintf(buffer, objsize, fmt, args, FlaggedCalls(CheckFormat(flag, fmt) ? 1 : 0));
 }
 
 int zuvo_vsprintf_fchk(char* buffer, int flag, size_t objsize, const char* fmt, va_list args) {
