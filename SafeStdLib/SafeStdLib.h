@@ -30,8 +30,9 @@
  * inside one.
  *
  * The ten C-linkage routines, their v-forms and their checked entries are
- * valid C99; the three routines of the capped console printer are C++ (their
- * symbols are mangled).
+ * valid C99; the capped console printer's routines are C++ (their symbols
+ * are mangled). A host built with _FORTIFY_SOURCE calls the routines through
+ * SafeStdLibFortify.h, included at the end.
  */
 #ifndef SafeStdLib_H
 #define SafeStdLib_H
