@@ -38,6 +38,7 @@
 #include "OSUtilities/internal/OSMutexProtocol.h"
 #include "OSUtilities/internal/OSPlatform.h"
 #include "SafeStdLib/SafeStdLib.h"
+#include "SafeStdLib/internal/FormatCheck.h"
 #include "SafeStdLib/internal/MaxPrintfRecord.h"
 
 #if defined(SAFESTDLIB_VALGRIND)
@@ -113,8 +114,11 @@ void zuvo_setmaxprintfcharsinK(UInt32 newMaxCharsInK) {
   sMaxTotalCharsInK = newMaxCharsInK;
 }
 
-// Prints the caller's text to standard output, capped; the caller holds the
-// standard-library mutex and standard output's lock.
+using PrintFn = int (*)(FILE*, const char*, va_list);
+
+// Prints the caller's text to standard output through print, capped; the
+// caller holds the standard-library mutex and standard output's lock.
+template <PrintFn print>
 __attribute__((always_inline)) static inline int CappedPrint(FILE* out, const char* fmt,
                                                              va_list args)
     OS_REQUIRES(OS::sStdLibOSMutex) {
@@ -127,7 +131,7 @@ __attribute__((always_inline)) static inline int CappedPrint(FILE* out, const ch
   }
   sMaxFileSizeReached = 0;
 
-  const int result = vfprintf(out, fmt, args);
+  const int result = print(out, fmt, args);
   if (result > 0) {
     sTotalChars += static_cast<UInt64>(result);
   } else if (result < 0 && errno == EOVERFLOW) {
@@ -137,8 +141,6 @@ __attribute__((always_inline)) static inline int CappedPrint(FILE* out, const ch
   // result to the unsigned total would wrap it and silence the printer.
   return result;
 }
-
-using PrintFn = int (*)(FILE*, const char*, va_list);
 
 // Marks the holder of the mutex as inside a print, or no longer: one plain
 // store, made while the mutex is held, which the exit hold reads to tell a
@@ -252,14 +254,14 @@ int zuvo_maxprintf(const char* fmt, ...) {
   if (fmt == nullptr) return -1;
   va_list args;
   va_start(args, fmt);
-  const int result = PrintLocked<CappedPrint>(stdout, fmt, args);
+  const int result = PrintLocked<CappedPrint<vfprintf>>(stdout, fmt, args);
   va_end(args);
   return result;
 }
 
 int zuvo_vmaxprintf(const char* fmt, va_list args) {
   if (fmt == nullptr) return -1;
-  return PrintLocked<CappedPrint>(stdout, fmt, args);
+  return PrintLocked<CappedPrint<vfprintf>>(stdout, fmt, args);
 }
 
 // ---- Locked formatted output.
@@ -307,28 +309,45 @@ __attribute__((always_inline)) static inline void CheckFits(size_t size, size_t 
   if (OS_UNLIKELY(size > objsize)) BufferOverflowDetected();
 }
 
+// The C library's buffer printers, as the plain routines call them.
+struct PlainCalls {
+  static int Vsprintf(char* buffer, const char* fmt, va_list args) {
+    return vsprintf(buffer, fmt, args);
+  }
+  static int Vsnprintf(char* str, size_t size, const char* fmt, va_list args) {
+    return vsnprintf(str, size, fmt, args);
+  }
+};
+
 // The bodies of the plain routines, shared with their checked entries: each
-// for a caller that has applied the routine's guard.
+// for a caller that has applied the routine's guard, printing through
+// Calls.
+template <class Calls = PlainCalls>
 __attribute__((always_inline)) static inline int LockedVsprintf(char* buffer, const char* fmt,
-                                                                va_list args) {
+                                                                va_list args,
+                                                                Calls calls = Calls()) {
   OSCallLocker locker(OSStdLibMutexInUse());
-  return vsprintf(buffer, fmt, args);
+  return calls.Vsprintf(buffer, fmt, args);
 }
 
+template <class Calls = PlainCalls>
 __attribute__((always_inline)) static inline int LockedVsnprintf(char* str, size_t size,
-                                                                 const char* fmt, va_list args) {
+                                                                 const char* fmt, va_list args,
+                                                                 Calls calls = Calls()) {
   OSCallLocker locker(OSStdLibMutexInUse());
-  return vsnprintf(str, size, fmt, args);
+  return calls.Vsnprintf(str, size, fmt, args);
 }
 
 // The unbounded routines' check, glibc's __sprintf_chk's: the text, printed
 // holding the lock with the buffer's size as the bound, must have fit whole
 // with its terminator. A buffer of more than INT_MAX bytes holds any text
 // that can be printed (musl's vsnprintf refuses such a bound).
+template <class Calls = PlainCalls>
 __attribute__((always_inline)) static inline int CheckedVsprintf(char* buffer, size_t objsize,
-                                                                 const char* fmt, va_list args) {
-  if (objsize > static_cast<size_t>(INT_MAX)) return LockedVsprintf(buffer, fmt, args);
-  const int result = LockedVsnprintf(buffer, objsize, fmt, args);
+                                                                 const char* fmt, va_list args,
+                                                                 Calls calls = Calls()) {
+  if (objsize > static_cast<size_t>(INT_MAX)) return LockedVsprintf(buffer, fmt, args, calls);
+  const int result = LockedVsnprintf(buffer, objsize, fmt, args, calls);
   if (OS_UNLIKELY(result >= 0 && static_cast<size_t>(result) >= objsize)) BufferOverflowDetected();
   return result;
 }
@@ -403,6 +422,178 @@ int zuvo_vsnprintf_chk(char* str, size_t size, size_t objsize, const char* fmt, 
   if (str == nullptr) return -1;
   CheckFits(size, objsize);
   return LockedVsnprintf(str, size, fmt, args);
+}
+
+// ---- The format-checked entries (zuvo_printf_fchk, ...), for hosts built
+// with _FORTIFY_SOURCE=2 or 3 against glibc. Each makes its checks before
+// taking any lock (FormatCheck.h) and prints as its routine does, through
+// glibc's own flag-taking printer: with the flag where glibc may check the
+// format again as it prints, finding nothing that the checks here have not
+// found first; without it for a format with %n, whose check glibc would
+// make again reading /proc/self/maps, under the mutex. A library built
+// with _FORTIFY_SOURCE itself makes no checks of its own accord: each call
+// names its flag.
+
+#if OS_GLIBC
+// glibc's flag-taking printers (libio/bits/stdio2-decl.h), by names of
+// their own: glibc declares them, noexcept, only under _FORTIFY_SOURCE.
+extern "C" int GlibcVfprintfChk(FILE* file, int flag, const char* fmt,
+                                va_list args) __asm__("__vfprintf_chk");
+extern "C" int GlibcVsnprintfChk(char* str, size_t size, int flag, size_t objsize, const char* fmt,
+                                 va_list args) __asm__("__vsnprintf_chk");
+extern "C" int GlibcVsprintfChk(char* buffer, int flag, size_t objsize, const char* fmt,
+                                va_list args) __asm__("__vsprintf_chk");
+
+// The C library's printer to a stream with glibc's flag.
+template <int flag>
+struct FormatCalls {
+  static int Vfprintf(FILE* file, const char* fmt, va_list args) {
+    return GlibcVfprintfChk(file, flag, fmt, args);
+  }
+};
+
+// Its buffer printers with glibc's flag, fFlag.
+struct FlaggedCalls {
+  explicit FlaggedCalls(int flag) : fFlag(flag) {}
+  int fFlag;
+  int Vsprintf(char* buffer, const char* fmt, va_list args) const {
+    return GlibcVsprintfChk(buffer, fFlag, ~static_cast<size_t>(0), fmt, args);
+  }
+  int Vsnprintf(char* str, size_t size, const char* fmt, va_list args) const {
+    return GlibcVsnprintfChk(str, size, fFlag, size, fmt, args);
+  }
+};
+#else
+// Elsewhere the C library checks nothing: the plain printers.
+template <int flag>
+struct FormatCalls {
+  static int Vfprintf(FILE* file, const char* fmt, va_list args) {
+    return vfprintf(file, fmt, args);
+  }
+};
+struct FlaggedCalls : PlainCalls {
+  explicit FlaggedCalls(int) {}
+};
+#endif
+using Unchecking = FormatCalls<0>;
+using Checking = FormatCalls<1>;
+
+using SafeStdLibPrivate::CheckFormat;
+
+// What the printers to a stream share: the format checked, then print or
+// the capped print through the calls that CheckFormat() allows; without
+// glibc's checks (a %n, or no flag) out of line.
+template <template <PrintFn> class Print>
+__attribute__((noinline, cold)) static int PrintUnchecked(FILE* file, const char* fmt,
+                                                          va_list args) {
+  return Print<Unchecking::Vfprintf>::Run(file, fmt, args);
+}
+template <template <PrintFn> class Print>
+__attribute__((always_inline)) static inline int PrintFormatChecked(FILE* file, int flag,
+                                                                    const char* fmt, va_list args) {
+  if (OS_LIKELY(CheckFormat(flag, fmt))) return Print<Checking::Vfprintf>::Run(file, fmt, args);
+  return PrintUnchecked<Print>(file, fmt, args);
+}
+template <PrintFn print>
+struct StreamPrint {
+  __attribute__((always_inline)) static int Run(FILE* file, const char* fmt, va_list args) {
+    return PrintLocked<print>(file, fmt, args);
+  }
+};
+template <PrintFn print>
+struct CappedStreamPrint {
+  __attribute__((always_inline)) static int Run(FILE* file, const char* fmt, va_list args) {
+    return PrintLocked<CappedPrint<print>>(file, fmt, args);
+  }
+};
+
+int zuvo_vfprintf_fchk(FILE* file, int flag, const char* fmt, va_list args) {
+  if (file == nullptr) return -1;
+  return PrintFormatChecked<StreamPrint>(file, flag, fmt, args);
+}
+
+int zuvo_fprintf_fchk(FILE* file, int flag, const char* fmt, ...) {
+  if (file == nullptr) return -1;
+  va_list args;
+  va_start(args, fmt);
+  const int result = PrintFormatChecked<StreamPrint>(file, flag, fmt, args);
+  va_end(args);
+  return result;
+}
+
+int zuvo_vprintf_fchk(int flag, const char* fmt, va_list args) {
+  if (fmt == nullptr) return -1;
+  return PrintFormatChecked<StreamPrint>(stdout, flag, fmt, args);
+}
+
+int zuvo_printf_fchk(int flag, const char* fmt, ...) {
+  if (fmt == nullptr) return -1;
+  va_list args;
+  va_start(args, fmt);
+  const int result = PrintFormatChecked<StreamPrint>(stdout, flag, fmt, args);
+  va_end(args);
+  return result;
+}
+
+int zuvo_vmaxprintf_fchk(int flag, const char* fmt, va_list args) {
+  if (fmt == nullptr) return -1;
+  return PrintFormatChecked<CappedStreamPrint>(stdout, flag, fmt, args);
+}
+
+int zuvo_maxprintf_fchk(int flag, const char* fmt, ...) {
+  if (fmt == nullptr) return -1;
+  va_list args;
+  va_start(args, fmt);
+  const int result = PrintFormatChecked<CappedStreamPrint>(stdout, flag, fmt, args);
+  va_end(args);
+  return result;
+}
+
+// zuvo_vsnprintf_chk's check, then the format's.
+__attribute__((always_inline)) static inline int FormatCheckedVsnprintf(char* str, size_t size,
+                                                                        int flag, size_t objsize,
+                                                                        const char* fmt,
+                                                                        va_list args) {
+  CheckFits(size, objsize);
+  return LockedVsnprintf(str, size, fmt, args, FlaggedCalls(CheckFormat(flag, fmt) ? 1 : 0));
+}
+
+int zuvo_vsnprintf_fchk(char* str, size_t size, int flag, size_t objsize, const char* fmt,
+                        va_list args) {
+  if (str == nullptr) return -1;
+  return FormatCheckedVsnprintf(str, size, flag, objsize, fmt, args);
+}
+
+int zuvo_snprintf_fchk(char* str, size_t size, int flag, size_t objsize, const char* fmt, ...) {
+  if (str == nullptr) return -1;
+  va_list args;
+  va_start(args, fmt);
+  const int result = FormatCheckedVsnprintf(str, size, flag, objsize, fmt, args);
+  va_end(args);
+  return result;
+}
+
+// The format's check, then zuvo_vsprintf_chk's, which needs the text:
+// objsize (size_t)-1, the size unknown, prints without a bound.
+__attribute__((always_inline)) static inline int FormatCheckedVsprintf(char* buffer, int flag,
+                                                                       size_t objsize,
+                                                                       const char* fmt,
+                                                                       va_list args) {
+  return CheckedVsprintf(buffer, objsize, fmt, args, FlaggedCalls(CheckFormat(flag, fmt) ? 1 : 0));
+}
+
+int zuvo_vsprintf_fchk(char* buffer, int flag, size_t objsize, const char* fmt, va_list args) {
+  if (buffer == nullptr) return -1;
+  return FormatCheckedVsprintf(buffer, flag, objsize, fmt, args);
+}
+
+int zuvo_sprintf_fchk(char* buffer, int flag, size_t objsize, const char* fmt, ...) {
+  if (buffer == nullptr) return -1;
+  va_list args;
+  va_start(args, fmt);
+  const int result = FormatCheckedVsprintf(buffer, flag, objsize, fmt, args);
+  va_end(args);
+  return result;
 }
 
 // ---- Locked time and error text.

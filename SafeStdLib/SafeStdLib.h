@@ -31,7 +31,8 @@
  *
  * The routines of C linkage, their v-forms and their checked entries are
  * valid C99; the capped console printer's routines are C++ (their symbols
- * are mangled).
+ * are mangled). A host built with _FORTIFY_SOURCE calls the routines through
+ * SafeStdLibFortify.h, included at the end.
  */
 #ifndef SafeStdLib_H
 #define SafeStdLib_H
@@ -182,8 +183,8 @@ SAFESTDLIB_API struct tm* zuvo_localtime(const time_t* timep, struct tm* result)
  * error, then SIGABRT (glibc's __chk_fail(); on another C library the same
  * words and abort()), holding no level of the mutex of its own (a caller's
  * own levels stay held) and having written nothing past objsize. Hosts
- * do not name them: under _FORTIFY_SOURCE the macros below route the plain
- * routines' calls here. */
+ * do not name them: under _FORTIFY_SOURCE, SafeStdLibFortify.h routes the
+ * plain routines' calls here. */
 
 /* Fails, before taking the lock, if size > objsize; else zuvo_snprintf. */
 SAFESTDLIB_API int zuvo_snprintf_chk(char* str, size_t size, size_t objsize, const char* fmt, ...)
@@ -211,133 +212,48 @@ SAFESTDLIB_API char* zuvo_ctime_chk(const time_t* timep, char* buffer, int buffL
 SAFESTDLIB_API char* zuvo_asctime_chk(const struct tm* timeptr, char* buffer, int buffLen,
                                       size_t objsize);
 
+/* ---- Format-checked entries, for hosts built with _FORTIFY_SOURCE=2 or 3
+ * against glibc, whose own printers check their formats from that level on.
+ *
+ * Each is the routine of its name, less "_fchk", with one more argument,
+ * flag: glibc's flag, the host's fortify level less one. The buffer
+ * printers take objsize too, as their _chk entries do, (size_t)-1 when the
+ * compiler does not know the buffer's size. Each applies its routine's
+ * guard first, then its _chk entry's size check where objsize is known, and
+ * then, with flag above 0, glibc's format checks, all before taking any
+ * lock: a format with a %n conversion must lie in read-only memory, and a
+ * format that numbers its arguments (%N$) must name every argument up to
+ * the highest one it names. It then does what its routine (or _chk entry)
+ * does: the same locks, blocking only while another thread holds one, the
+ * same truncation and the same result. A format check that fails ends the
+ * process as glibc's own does, "*** %n in writable segment detected ***"
+ * or "*** invalid %N$ use detected ***" on standard error (or the
+ * terminal), then SIGABRT, holding no lock of its own and having written
+ * nothing. The check of a format with %n reads /proc/self/maps, as glibc's
+ * does, before the lock is taken; a format without %n or %N$ costs one
+ * pass over its text. Hosts do not name them: SafeStdLibFortify.h routes
+ * the printers' calls here. */
+
+SAFESTDLIB_API int zuvo_printf_fchk(int flag, const char* fmt, ...) SAFESTDLIB_PRINTF_FORMAT(2, 3);
+SAFESTDLIB_API int zuvo_vprintf_fchk(int flag, const char* fmt, va_list args)
+    SAFESTDLIB_PRINTF_FORMAT(2, 0);
+SAFESTDLIB_API int zuvo_fprintf_fchk(FILE* file, int flag, const char* fmt, ...)
+    SAFESTDLIB_PRINTF_FORMAT(3, 4);
+SAFESTDLIB_API int zuvo_vfprintf_fchk(FILE* file, int flag, const char* fmt, va_list args)
+    SAFESTDLIB_PRINTF_FORMAT(3, 0);
+SAFESTDLIB_API int zuvo_sprintf_fchk(char* buffer, int flag, size_t objsize, const char* fmt, ...)
+    SAFESTDLIB_PRINTF_FORMAT(4, 5);
+SAFESTDLIB_API int zuvo_vsprintf_fchk(char* buffer, int flag, size_t objsize, const char* fmt,
+                                      va_list args) SAFESTDLIB_PRINTF_FORMAT(4, 0);
+SAFESTDLIB_API int zuvo_snprintf_fchk(char* str, size_t size, int flag, size_t objsize,
+                                      const char* fmt, ...) SAFESTDLIB_PRINTF_FORMAT(5, 6);
+SAFESTDLIB_API int zuvo_vsnprintf_fchk(char* str, size_t size, int flag, size_t objsize,
+                                       const char* fmt, va_list args)
+    SAFESTDLIB_PRINTF_FORMAT(5, 0);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif
-
-/* ---- _FORTIFY_SOURCE: the routines that write a caller's buffer check the
- * size they are given against the size the compiler knows for that buffer,
- * as glibc's fortified snprintf does, when the host is built with
- * _FORTIFY_SOURCE >= 1 and optimisation by a GNU compiler (level 2 and up
- * counts the enclosing member only, level 3 sizes known at run time too).
- *
- * Each routine's name is a function-like macro, so (zuvo_snprintf)(...) and
- * &zuvo_snprintf still reach the plain function. It calls an always-inline
- * helper that takes each argument once and, decided at compile time, calls
- * the plain routine when no check is needed (the compiler knows nothing of
- * the buffer, or the size is a constant that fits it: such a call costs
- * nothing) and the _chk entry otherwise. clang has no
- * __builtin_va_arg_pack to forward zuvo_snprintf's and zuvo_sprintf's
- * arguments through a helper, so there those two macros choose between the
- * two calls themselves; only one of them runs, and __builtin_object_size
- * does not evaluate its argument, so every argument is still evaluated
- * once (-Wformat reads both calls). The library's own sources
- * (SAFESTDLIB_BUILDING) define the plain routines and see none of this. */
-#if defined(__GNUC__) && defined(__OPTIMIZE__) && defined(_FORTIFY_SOURCE) && \
-    !defined(SAFESTDLIB_BUILDING)
-#  if _FORTIFY_SOURCE > 0
-#    define SAFESTDLIB_FORTIFY 1
-#    if _FORTIFY_SOURCE > 2 && defined(__has_builtin)
-#      if __has_builtin(__builtin_dynamic_object_size)
-#        define SAFESTDLIB_OBJSIZE(p) __builtin_dynamic_object_size((p), 1)
-#      endif
-#    endif
-#    if !defined(SAFESTDLIB_OBJSIZE) && _FORTIFY_SOURCE > 1
-#      define SAFESTDLIB_OBJSIZE(p) __builtin_object_size((p), 1)
-#    elif !defined(SAFESTDLIB_OBJSIZE)
-#      define SAFESTDLIB_OBJSIZE(p) __builtin_object_size((p), 0)
-#    endif
-#  endif
-#endif
-
-#if defined(SAFESTDLIB_FORTIFY)
-#  ifdef __cplusplus
-#    define SAFESTDLIB_SIZE_T(n) static_cast<size_t>(n)
-#  else
-#    define SAFESTDLIB_SIZE_T(n) ((size_t)(n))
-#  endif
-/* No check needed: the buffer's size is unknown, or n is a constant that
- * fits it. */
-#  define SAFESTDLIB_UNKNOWN_SIZE(p) (SAFESTDLIB_OBJSIZE(p) == ~SAFESTDLIB_SIZE_T(0))
-#  define SAFESTDLIB_FITS(p, n)    \
-    (SAFESTDLIB_UNKNOWN_SIZE(p) || \
-     (__builtin_constant_p(n) && SAFESTDLIB_SIZE_T(n) <= SAFESTDLIB_OBJSIZE(p)))
-#  define SAFESTDLIB_FORTIFY_INLINE static inline __attribute__((always_inline, artificial))
-
-/* The helpers come before the macros, so that their calls of the plain
- * routines are not expanded. */
-SAFESTDLIB_FORTIFY_INLINE SAFESTDLIB_PRINTF_FORMAT(3, 0) int safestdlib_fortify_vsnprintf(
-    char* str, size_t size, const char* fmt, va_list args) {
-  return SAFESTDLIB_FITS(str, size)
-             ? zuvo_vsnprintf(str, size, fmt, args)
-             : zuvo_vsnprintf_chk(str, size, SAFESTDLIB_OBJSIZE(str), fmt, args);
-}
-SAFESTDLIB_FORTIFY_INLINE SAFESTDLIB_PRINTF_FORMAT(2, 0) int safestdlib_fortify_vsprintf(
-    char* buffer, const char* fmt, va_list args) {
-  return SAFESTDLIB_UNKNOWN_SIZE(buffer)
-             ? zuvo_vsprintf(buffer, fmt, args)
-             : zuvo_vsprintf_chk(buffer, SAFESTDLIB_OBJSIZE(buffer), fmt, args);
-}
-SAFESTDLIB_FORTIFY_INLINE SAFESTDLIB_STRFTIME_FORMAT(3) size_t
-    safestdlib_fortify_strftime(char* buf, size_t maxsize, const char* format,
-                                const struct tm* timeptr) {
-  return SAFESTDLIB_FITS(buf, maxsize)
-             ? zuvo_strftime(buf, maxsize, format, timeptr)
-             : zuvo_strftime_chk(buf, maxsize, SAFESTDLIB_OBJSIZE(buf), format, timeptr);
-}
-SAFESTDLIB_FORTIFY_INLINE char* safestdlib_fortify_strerror(int errnum, char* buffer, int buffLen) {
-  return SAFESTDLIB_FITS(buffer, buffLen)
-             ? zuvo_strerror(errnum, buffer, buffLen)
-             : zuvo_strerror_chk(errnum, buffer, buffLen, SAFESTDLIB_OBJSIZE(buffer));
-}
-SAFESTDLIB_FORTIFY_INLINE char* safestdlib_fortify_ctime(const time_t* timep, char* buffer,
-                                                         int buffLen) {
-  return SAFESTDLIB_FITS(buffer, buffLen)
-             ? zuvo_ctime(timep, buffer, buffLen)
-             : zuvo_ctime_chk(timep, buffer, buffLen, SAFESTDLIB_OBJSIZE(buffer));
-}
-SAFESTDLIB_FORTIFY_INLINE char* safestdlib_fortify_asctime(const struct tm* timeptr, char* buffer,
-                                                           int buffLen) {
-  return SAFESTDLIB_FITS(buffer, buffLen)
-             ? zuvo_asctime(timeptr, buffer, buffLen)
-             : zuvo_asctime_chk(timeptr, buffer, buffLen, SAFESTDLIB_OBJSIZE(buffer));
-}
-#  define zuvo_vsnprintf(str, size, fmt, args) safestdlib_fortify_vsnprintf(str, size, fmt, args)
-#  define zuvo_vsprintf(buffer, fmt, args) safestdlib_fortify_vsprintf(buffer, fmt, args)
-#  define zuvo_strftime(buf, maxsize, format, timeptr) \
-    safestdlib_fortify_strftime(buf, maxsize, format, timeptr)
-#  define zuvo_strerror(errnum, buffer, buffLen) \
-    safestdlib_fortify_strerror(errnum, buffer, buffLen)
-#  define zuvo_ctime(timep, buffer, buffLen) safestdlib_fortify_ctime(timep, buffer, buffLen)
-#  define zuvo_asctime(timeptr, buffer, buffLen) \
-    safestdlib_fortify_asctime(timeptr, buffer, buffLen)
-
-#  if !defined(__clang__)
-SAFESTDLIB_FORTIFY_INLINE SAFESTDLIB_PRINTF_FORMAT(3, 4) int safestdlib_fortify_snprintf(
-    char* str, size_t size, const char* fmt, ...) {
-  return SAFESTDLIB_FITS(str, size)
-             ? zuvo_snprintf(str, size, fmt, __builtin_va_arg_pack())
-             : zuvo_snprintf_chk(str, size, SAFESTDLIB_OBJSIZE(str), fmt, __builtin_va_arg_pack());
-}
-SAFESTDLIB_FORTIFY_INLINE SAFESTDLIB_PRINTF_FORMAT(2, 3) int safestdlib_fortify_sprintf(
-    char* buffer, const char* fmt, ...) {
-  return SAFESTDLIB_UNKNOWN_SIZE(buffer)
-             ? zuvo_sprintf(buffer, fmt, __builtin_va_arg_pack())
-             : zuvo_sprintf_chk(buffer, SAFESTDLIB_OBJSIZE(buffer), fmt, __builtin_va_arg_pack());
-}
-#    define zuvo_snprintf(...) safestdlib_fortify_snprintf(__VA_ARGS__)
-#    define zuvo_sprintf(...) safestdlib_fortify_sprintf(__VA_ARGS__)
-#  else
-#    define zuvo_snprintf(str, size, ...)          \
-      (SAFESTDLIB_FITS(str, size)                  \
-           ? zuvo_snprintf(str, size, __VA_ARGS__) \
-           : zuvo_snprintf_chk(str, size, SAFESTDLIB_OBJSIZE(str), __VA_ARGS__))
-#    define zuvo_sprintf(buffer, ...)          \
-      (SAFESTDLIB_UNKNOWN_SIZE(buffer)         \
-           ? zuvo_sprintf(buffer, __VA_ARGS__) \
-           : zuvo_sprintf_chk(buffer, SAFESTDLIB_OBJSIZE(buffer), __VA_ARGS__))
-#  endif
-#endif /* SAFESTDLIB_FORTIFY */
 
 #ifdef __cplusplus
 
@@ -371,6 +287,19 @@ SAFESTDLIB_API int zuvo_maxprintf(const char* fmt, ...) SAFESTDLIB_PRINTF_FORMAT
 // vprintf does; counts into the same total against the same limit.
 SAFESTDLIB_API int zuvo_vmaxprintf(const char* fmt, va_list args) SAFESTDLIB_PRINTF_FORMAT(1, 0);
 
+// zuvo_maxprintf_fchk, zuvo_vmaxprintf_fchk: the capped printer's
+// format-checked entries, as the C routines' above.
+SAFESTDLIB_API int zuvo_maxprintf_fchk(int flag, const char* fmt, ...)
+    SAFESTDLIB_PRINTF_FORMAT(2, 3);
+SAFESTDLIB_API int zuvo_vmaxprintf_fchk(int flag, const char* fmt, va_list args)
+    SAFESTDLIB_PRINTF_FORMAT(2, 0);
+
 #endif /* __cplusplus */
+
+/* The fortified forms of the routines, for hosts built with
+ * _FORTIFY_SOURCE, as glibc's <stdio.h> ends with <bits/stdio2.h>. */
+#define SAFESTDLIB_INCLUDING_FORTIFY
+#include "SafeStdLibFortify.h"
+#undef SAFESTDLIB_INCLUDING_FORTIFY
 
 #endif /* SafeStdLib_H */

@@ -69,12 +69,12 @@ def times(bench, names):
 def fortify_table(bench_dir):
     plain = os.path.join(bench_dir, "safestdlib-instructions")
     fortified = os.path.join(bench_dir, "safestdlib-instructions-fortify")
-    # The routines with a checked entry, each first as it stands in the
-    # list's calls (a buffer of known size, a size known to fit; the sprintf
-    # forms have no size, so they are checked), then given the size at run
-    # time: checked_NAME.
-    checked = routines_of(plain, "--checked")
-    names = [name[len("checked_"):] for name in checked] + checked
+    # Every routine as it stands in the list's calls (the printers' formats
+    # checked from level 2 on; a buffer of known size, a size known to fit,
+    # and the sprintf forms, which have no size, checked), then each routine
+    # with a checked entry given the size at run time (checked_NAME), and
+    # the formats that the format checks read further.
+    names = routines(plain) + routines_of(plain, "--checked")
     print("| call | plain host | fortified host | added | bare plain | bare fortified | added |")
     print("|---|---:|---:|---:|---:|---:|---:|")
     for name in names:

@@ -19,7 +19,9 @@
 // safestdlib-instructions --checked: prints checked_NAME for each routine
 // of the list that has a checked entry: its call that a host built with
 // _FORTIFY_SOURCE checks (the buffer's size known, the size given read at
-// run time). safestdlib-instructions-fortify is this program built with
+// run time), then two formats that the format checks of a fortified host
+// read further (numbered_fprintf, count_fprintf).
+// safestdlib-instructions-fortify is this program built with
 // -D_FORTIFY_SOURCE=2.
 
 #include <stdlib.h>
@@ -68,6 +70,26 @@ int PrintLockPath() OS_NO_THREAD_SAFETY_ANALYSIS {
 
 // The prefix of a checked call's name.
 const char kChecked[] = "checked_";
+
+// Numbered arguments, which ISO C++ does not have: -Wformat reads no format
+// held in writable memory (where glibc's checks allow it, without %n).
+char gNumbered[] = "%2$s %1$d\n";
+
+// The formats that the format checks read further: numbered arguments,
+// and a %n (in read-only memory), whose check reads /proc/self/maps.
+const routines::RoutineCall kFormatCalls[] = {
+    {"numbered_fprintf", [] { zuvo_fprintf(routines::gDevNull, gNumbered, 42, "line"); },
+     [] { fprintf(routines::gDevNull, gNumbered, 42, "line"); }},
+    {"count_fprintf",
+     [] {
+       int count;
+       zuvo_fprintf(routines::gDevNull, "%s %d%n\n", "line", 42, &count);
+     },
+     [] {
+       int count;
+       fprintf(routines::gDevNull, "%s %d%n\n", "line", 42, &count);
+     }},
+};
 
 const char kLineFormat[] = "%s worker %u request %ld GET /items/%ld 200 OK\n";
 
@@ -137,6 +159,7 @@ int main(int argc, char** argv) {
   if (argc == 2 && strcmp(argv[1], "--checked") == 0) {
     for (const routines::RoutineCall& call : routines::kCheckedCalls)
       printf("%s%s\n", kChecked, call.name);
+    for (const routines::RoutineCall& call : kFormatCalls) printf("%s\n", call.name);
     return 0;
   }
   if (argc != 4) {
@@ -168,7 +191,7 @@ int main(int argc, char** argv) {
       if (strcmp(call.name, argv[1] + prefix) == 0) return run(call) ? 0 : 2;
   } else {
     for (Calls calls : {Calls(routines::kRoutineCalls), Calls(routines::kReentrantCalls),
-                        Calls(routines::kLockCalls), Calls(kShapeCalls)}) {
+                        Calls(routines::kLockCalls), Calls(kShapeCalls), Calls(kFormatCalls)}) {
       for (const routines::RoutineCall& call : calls)
         if (strcmp(call.name, argv[1]) == 0) return run(call) ? 0 : 2;
     }

@@ -10,7 +10,8 @@ set(SAFESTDLIB_PUBLIC_HEADERS
   ${PROJECT_SOURCE_DIR}/OSUtilities/OSThreadAnnotations.h
   ${PROJECT_SOURCE_DIR}/OSUtilities/OSMutex.h
   ${PROJECT_SOURCE_DIR}/OSUtilities/OS.h
-  ${PROJECT_SOURCE_DIR}/SafeStdLib/SafeStdLib.h)
+  ${PROJECT_SOURCE_DIR}/SafeStdLib/SafeStdLib.h
+  ${PROJECT_SOURCE_DIR}/SafeStdLib/SafeStdLibFortify.h)
 
 # In the build tree, <SafeStdLib/X.h> forwards to the source file, so that
 # diagnostics and edits land in the source. file(GENERATE) writes the

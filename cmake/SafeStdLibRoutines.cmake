@@ -2,17 +2,20 @@
 # read by CMake: the only CMake code that parses it.
 #
 # safestdlib_routines(<out> [TIME64] [LINKAGE C|CXX] [KIND <kind>...]
-#                     [CHECKED|PLAIN] [LIST <file>])
+#                     [CHECKED|FORMAT_CHECKED|PLAIN] [LIST <file>])
 #   sets <out> to the names of the rows that match every filter given, in the
 #   list's order. A row is a line that opens with SAFESTDLIB_ROUTINE( (with
 #   TIME64, SAFESTDLIB_ROUTINE_TIME64(: the entries for a 64-bit time) and
 #   holds at least the four columns name, linkage, kind, checked; columns
-#   after them, and rows of other macros, are left alone.
+#   after them, and rows of other macros, are left alone. CHECKED keeps the
+#   rows that export name_chk (CHECKED, CHECKED_AND_FORMAT_CHECKED),
+#   FORMAT_CHECKED those that export name_fchk (FORMAT_CHECKED,
+#   CHECKED_AND_FORMAT_CHECKED), PLAIN those that export neither.
 set(SAFESTDLIB_ROUTINE_LIST ${CMAKE_CURRENT_LIST_DIR}/../SafeStdLib/internal/RoutineList.h)
 get_filename_component(SAFESTDLIB_ROUTINE_LIST ${SAFESTDLIB_ROUTINE_LIST} ABSOLUTE)
 
 function(safestdlib_routines out)
-  cmake_parse_arguments(arg "CHECKED;PLAIN;TIME64" "LINKAGE;LIST" "KIND" ${ARGN})
+  cmake_parse_arguments(arg "CHECKED;FORMAT_CHECKED;PLAIN;TIME64" "LINKAGE;LIST" "KIND" ${ARGN})
   set(macro SAFESTDLIB_ROUTINE)
   if(arg_TIME64)
     set(macro SAFESTDLIB_ROUTINE_TIME64)
@@ -39,8 +42,10 @@ function(safestdlib_routines out)
     list(GET columns 1 linkage)
     list(GET columns 2 kind)
     list(GET columns 3 checked)
-    if(NOT linkage MATCHES "^(C|CXX)$" OR NOT checked MATCHES "^(CHECKED|PLAIN)$")
-      message(FATAL_ERROR "${arg_LIST}: linkage C or CXX, then CHECKED or PLAIN: ${row}")
+    if(NOT linkage MATCHES "^(C|CXX)$" OR
+       NOT checked MATCHES "^(CHECKED|FORMAT_CHECKED|CHECKED_AND_FORMAT_CHECKED|PLAIN)$")
+      message(FATAL_ERROR "${arg_LIST}: linkage C or CXX, then CHECKED, FORMAT_CHECKED, "
+        "CHECKED_AND_FORMAT_CHECKED or PLAIN: ${row}")
     endif()
     if(arg_LINKAGE AND NOT linkage STREQUAL arg_LINKAGE)
       continue()
@@ -50,7 +55,9 @@ function(safestdlib_routines out)
     if(arg_KIND AND at EQUAL -1)
       continue()
     endif()
-    if((arg_CHECKED AND NOT checked STREQUAL "CHECKED") OR (arg_PLAIN AND NOT checked STREQUAL "PLAIN"))
+    if((arg_CHECKED AND NOT checked MATCHES "^(CHECKED|CHECKED_AND_FORMAT_CHECKED)$") OR
+       (arg_FORMAT_CHECKED AND NOT checked MATCHES "FORMAT_CHECKED$") OR
+       (arg_PLAIN AND NOT checked STREQUAL "PLAIN"))
       continue()
     endif()
     list(APPEND names ${name})

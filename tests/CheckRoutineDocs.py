@@ -17,7 +17,7 @@ import os
 import re
 import sys
 
-from routine_list import routines
+from routine_list import has_size_check, routines
 
 NAME = re.compile(r"`\(?&?(zuvo_\w+)")
 
@@ -31,7 +31,8 @@ def section(text, heading):
 def check_readme(source):
     rows = routines(source)
     listed = {r.name for r in rows}
-    checked = {r.name for r in rows if r.checked == "CHECKED"}
+    checked = {r.name for r in rows if has_size_check(r)}
+    format_checked = {r.name for r in rows if r.checked.endswith("FORMAT_CHECKED")}
     text = open(os.path.join(source, "README.md"), encoding="utf-8").read()
     part = section(text, "The routines")
     faults = []
@@ -50,16 +51,21 @@ def check_readme(source):
         faults.append("README.md: no **Fortified hosts.** paragraph under \"## The routines\"")
     else:
         named = set(NAME.findall(fortified.group(1)))
-        entries = {n for n in named if n.endswith("_chk")}
+        entries = {n for n in named if n.endswith("_chk") or n.endswith("_fchk")}
+        exported = {n + "_chk" for n in checked} | {n + "_fchk" for n in format_checked}
         for name in sorted(checked):
             if name not in named or name + "_chk" not in entries:
                 faults.append(f"README.md: **Fortified hosts.** leaves out CHECKED {name} "
                               f"or {name}_chk")
-        for name in sorted((named - entries) - checked):
-            faults.append(f"README.md: **Fortified hosts.** names {name}, which is not CHECKED")
-        for name in sorted(entries - {n + "_chk" for n in checked}):
-            faults.append(f"README.md: **Fortified hosts.** names {name}, which no CHECKED "
-                          f"routine exports")
+        for name in sorted(format_checked):
+            if name not in named or name + "_fchk" not in entries:
+                faults.append(f"README.md: **Fortified hosts.** leaves out FORMAT_CHECKED "
+                              f"{name} or {name}_fchk")
+        for name in sorted((named - entries) - checked - format_checked):
+            faults.append(f"README.md: **Fortified hosts.** names {name}, which is not checked")
+        for name in sorted(entries - exported):
+            faults.append(f"README.md: **Fortified hosts.** names {name}, which no routine "
+                          f"of the list exports")
     return faults, f"the {len(listed)} routines of the list are in README.md"
 
 

@@ -1,6 +1,7 @@
 # Checks the exported symbols of the built library. Its zuvo_ symbols are
 # exactly those of the one list of the routines (RoutineList.h): each row's
-# name and, for a CHECKED row, <name>_chk; a C row's unmangled, a CXX row's
+# name, <name>_chk where its size is checked and <name>_fchk where its
+# format is (the checked column); a C row's unmangled, a CXX row's
 # mangled, which is compared by its demangled name up to the parenthesis
 # (the va_list is spelled differently on each target). A missing symbol
 # fails, and so does one that the list does not name. The rows for a 64-bit
@@ -27,6 +28,13 @@ safestdlib_routines(c_rows LINKAGE C)
 safestdlib_routines(cxx_rows LINKAGE CXX)
 safestdlib_routines(checked_rows CHECKED)
 list(TRANSFORM checked_rows APPEND _chk OUTPUT_VARIABLE checked_entries)
+# The format-checked entries keep their routine's linkage.
+safestdlib_routines(format_checked_c LINKAGE C FORMAT_CHECKED)
+safestdlib_routines(format_checked_cxx LINKAGE CXX FORMAT_CHECKED)
+list(TRANSFORM format_checked_c APPEND _fchk)
+list(TRANSFORM format_checked_cxx APPEND _fchk)
+list(APPEND checked_entries ${format_checked_c})
+list(APPEND cxx_rows ${format_checked_cxx})
 set(expected ${c_rows} ${cxx_rows} ${checked_entries})
 if(TIME64)
   safestdlib_routines(time64_rows TIME64)
@@ -90,7 +98,8 @@ foreach(sym IN LISTS PROCESS_SYMBOLS)
   endif()
 endforeach()
 
-foreach(private CopyText CopyTime IsUsable CheckFits BufferOverflowDetected sTotalChars
+foreach(private CopyText CopyTime IsUsable CheckFits BufferOverflowDetected FormatCheckFailed
+        LiesInReadOnlyMemory NamesEveryArgument sTotalChars
         sMaxTotalCharsInK sMaxFileSizeReached)
   if(raw MATCHES "[ \t][A-Z] [^\n]*${private}")
     list(APPEND faults "${private}: visible outside the library")

@@ -29,7 +29,8 @@
  * kind, checked) for one row, whatever columns later rows append
  *   #define SAFESTDLIB_ROUTINE(...) ROUTINE_COLUMNS(MyRow, __VA_ARGS__)
  * and ROUTINE_IF_##linkage(x), ROUTINE_IF_##checked(x) are x for a row of C
- * linkage (of either linkage in C++) and for a CHECKED row, else nothing. */
+ * linkage (of either linkage in C++) and for a row whose size is checked
+ * (CHECKED, CHECKED_AND_FORMAT_CHECKED), else nothing. */
 #define ROUTINE_COLUMNS(m, ...) ROUTINE_COLUMNS_(m, __VA_ARGS__, ~)
 #define ROUTINE_COLUMNS_(m, name, linkage, kind, checked, ...) m(name, linkage, kind, checked)
 #define ROUTINE_IF_C(x) x
@@ -39,6 +40,8 @@
 #  define ROUTINE_IF_CXX(x)
 #endif
 #define ROUTINE_IF_CHECKED(x) x
+#define ROUTINE_IF_CHECKED_AND_FORMAT_CHECKED(x) x
+#define ROUTINE_IF_FORMAT_CHECKED(x)
 #define ROUTINE_IF_PLAIN(x)
 
 #ifdef __cplusplus

@@ -12,15 +12,22 @@
 //
 //   SAFESTDLIB_ROUTINE(name, linkage, kind, checked)
 //
-// includes this file, and undefines the macro again. The columns:
+// includes this file (as often as it needs), and undefines the macro
+// again. The columns:
 //   name     the exported name; a v-form is a row of its own.
 //   linkage  C, or CXX for a mangled C++ symbol (the capped printer's).
 //   kind     PRINTER (to a stream), BUFFER_PRINTER (into a caller's
 //            buffer), TIME_FORMAT (strftime), TEXT_COPY (a text the C
 //            library keeps, copied out), STRUCT_COPY (a struct tm, copied
 //            out), LIMIT (the capped printer's limit).
-//   checked  CHECKED when name_chk is exported too, for hosts built with
-//            _FORTIFY_SOURCE; PLAIN otherwise.
+//   checked  which entries the library exports too, for hosts built with
+//            _FORTIFY_SOURCE:
+//              CHECKED                     name_chk, the size checked
+//              FORMAT_CHECKED              name_fchk, which takes glibc's
+//                                          flag and checks the format as
+//                                          glibc's printers do
+//              CHECKED_AND_FORMAT_CHECKED  both
+//              PLAIN                       neither
 // Columns are only ever appended. A further kind of row (an entry exported
 // on some targets only, say) gets a macro of its own, defined empty here
 // for an includer that does not define it.
@@ -29,18 +36,18 @@
 #endif
 
 // clang-format off
-SAFESTDLIB_ROUTINE(zuvo_maxprintf, CXX, PRINTER, PLAIN)
-SAFESTDLIB_ROUTINE(zuvo_vmaxprintf, CXX, PRINTER, PLAIN)
+SAFESTDLIB_ROUTINE(zuvo_maxprintf, CXX, PRINTER, FORMAT_CHECKED)
+SAFESTDLIB_ROUTINE(zuvo_vmaxprintf, CXX, PRINTER, FORMAT_CHECKED)
 SAFESTDLIB_ROUTINE(zuvo_getmaxprintfcharsinK, CXX, LIMIT, PLAIN)
 SAFESTDLIB_ROUTINE(zuvo_setmaxprintfcharsinK, CXX, LIMIT, PLAIN)
-SAFESTDLIB_ROUTINE(zuvo_printf, C, PRINTER, PLAIN)
-SAFESTDLIB_ROUTINE(zuvo_vprintf, C, PRINTER, PLAIN)
-SAFESTDLIB_ROUTINE(zuvo_fprintf, C, PRINTER, PLAIN)
-SAFESTDLIB_ROUTINE(zuvo_vfprintf, C, PRINTER, PLAIN)
-SAFESTDLIB_ROUTINE(zuvo_sprintf, C, BUFFER_PRINTER, CHECKED)
-SAFESTDLIB_ROUTINE(zuvo_vsprintf, C, BUFFER_PRINTER, CHECKED)
-SAFESTDLIB_ROUTINE(zuvo_snprintf, C, BUFFER_PRINTER, CHECKED)
-SAFESTDLIB_ROUTINE(zuvo_vsnprintf, C, BUFFER_PRINTER, CHECKED)
+SAFESTDLIB_ROUTINE(zuvo_printf, C, PRINTER, FORMAT_CHECKED)
+SAFESTDLIB_ROUTINE(zuvo_vprintf, C, PRINTER, FORMAT_CHECKED)
+SAFESTDLIB_ROUTINE(zuvo_fprintf, C, PRINTER, FORMAT_CHECKED)
+SAFESTDLIB_ROUTINE(zuvo_vfprintf, C, PRINTER, FORMAT_CHECKED)
+SAFESTDLIB_ROUTINE(zuvo_sprintf, C, BUFFER_PRINTER, CHECKED_AND_FORMAT_CHECKED)
+SAFESTDLIB_ROUTINE(zuvo_vsprintf, C, BUFFER_PRINTER, CHECKED_AND_FORMAT_CHECKED)
+SAFESTDLIB_ROUTINE(zuvo_snprintf, C, BUFFER_PRINTER, CHECKED_AND_FORMAT_CHECKED)
+SAFESTDLIB_ROUTINE(zuvo_vsnprintf, C, BUFFER_PRINTER, CHECKED_AND_FORMAT_CHECKED)
 SAFESTDLIB_ROUTINE(zuvo_strftime, C, TIME_FORMAT, CHECKED)
 SAFESTDLIB_ROUTINE(zuvo_strerror, C, TEXT_COPY, CHECKED)
 SAFESTDLIB_ROUTINE(zuvo_ctime, C, TEXT_COPY, CHECKED)

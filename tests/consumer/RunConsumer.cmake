@@ -18,7 +18,8 @@ run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/library ${tools}
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/library)
 run(${CMAKE_COMMAND} --install ${WORK_DIR}/library --prefix ${prefix})
 
-foreach(header SafeStdLib.h SafeStdLibVersion.h OS.h OSMutex.h OSHeaders.h OSThreadAnnotations.h)
+foreach(header SafeStdLib.h SafeStdLibFortify.h SafeStdLibVersion.h OS.h OSMutex.h OSHeaders.h
+               OSThreadAnnotations.h)
   if(NOT EXISTS ${prefix}/include/SafeStdLib/${header})
     message(FATAL_ERROR "${header} was not installed")
   endif()
