@@ -1,7 +1,7 @@
 // OSMutexProtocol.cpp: how OSMutex locks, out of line: the contended and
-// pthread-call paths, the choice between them at start-up, and the release
-// of a thread that ends holding the mutex. The uncontended paths are inline
-// in OSMutexProtocol.h.
+// pthread-call paths, and the choice between them at start-up. The
+// uncontended paths are inline in OSMutexProtocol.h; a thread's end is in
+// OSThreadEnd.cpp.
 
 #if defined(__cpp_exceptions) && defined(__has_include)
 #  if __has_include(<cxxabi.h>)
@@ -9,11 +9,9 @@
 #  endif
 #endif
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 #include <time.h>
 
-#include "OSUtilities/OS.h"
+#include "OSUtilities/internal/OSClock.h"
 #include "OSUtilities/internal/OSMutexProtocol.h"
 #include "OSUtilities/internal/OSPlatform.h"
 #include "OSUtilities/internal/OSProcessRecord.h"
@@ -65,18 +63,12 @@ void AdaptSpin(int spent, bool won) {
   __atomic_store_n(&sSpinBudget, next, __ATOMIC_RELAXED);
 }
 
-UInt64 Now(clockid_t clock) {
-  struct timespec now = {0, 0};
-  clock_gettime(clock, &now);
-  return static_cast<UInt64>(now.tv_sec) * 1000000000u + static_cast<UInt64>(now.tv_nsec);
-}
-
 }  // namespace
 
 void OSMutexProtocol::WaitFor(OSMutex& m, pthread_t self, bool byCalls) {
   const bool stdLib = &m == OSPrivate::sView.fMutex;
   OSProcessWaits& process = *OSPrivate::sView.fWaits;
-  const UInt64 start = stdLib ? Now(CLOCK_MONOTONIC) : 0;
+  const UInt64 start = stdLib ? OSNowNanos() : 0;
   if (stdLib) __atomic_fetch_add(&process.fWaiters, 1, __ATOMIC_RELAXED);
   const bool blocked = !Spin(m, byCalls);
   if (blocked) Block(m, stdLib, byCalls);
@@ -84,7 +76,7 @@ void OSMutexProtocol::WaitFor(OSMutex& m, pthread_t self, bool byCalls) {
   if (!stdLib) return;
   // Holding the mutex now: the figures are the mutex's to guard.
   __atomic_fetch_sub(&process.fWaiters, 1, __ATOMIC_RELAXED);
-  const UInt64 waited = Now(CLOCK_MONOTONIC) - start;
+  const UInt64 waited = OSNowNanos() - start;
   ++process.fContendedLocks;
   process.fWaitNanos += waited;
   if (waited > process.fLongestWaitNanos) process.fLongestWaitNanos = waited;
@@ -199,7 +191,7 @@ void OSMutexProtocol::Block(OSMutex& m, bool stdLib, bool byCalls) {
 #if OS_MUTEX_FAST_PATH
   if (!byCalls) {
     int& word = m.fMutex.__data.__lock;
-    const UInt64 start = Now(CLOCK_MONOTONIC);
+    const UInt64 start = OSNowNanos();
     bool stallSaid = stallMillis == 0;
     // Naps first: a holder that takes the mutex again at once keeps it at
     // full speed, with no wake to make, and this thread tries again after
@@ -212,14 +204,14 @@ void OSMutexProtocol::Block(OSMutex& m, bool stdLib, bool byCalls) {
       if (err != 0) Fail("futex wait", err);
       if (woken) break;
       if (Spin(m, false)) return;
-      if (!stallSaid && Now(CLOCK_MONOTONIC) - start >= stallNanos) {
+      if (!stallSaid && OSNowNanos() - start >= stallNanos) {
         ReportStall(m, process, stallMillis);
         stallSaid = true;
       }
     }
     if (!stallSaid) {
       const UInt64 deadline = start + stallNanos;
-      for (UInt64 now = Now(CLOCK_MONOTONIC); now < deadline; now = Now(CLOCK_MONOTONIC)) {
+      for (UInt64 now = OSNowNanos(); now < deadline; now = OSNowNanos()) {
         const int err = OSGlibc::TakeContended(word, deadline - now);
         if (err == 0) return;
         if (err != ETIMEDOUT) Fail("futex wait", err);
@@ -232,7 +224,7 @@ void OSMutexProtocol::Block(OSMutex& m, bool stdLib, bool byCalls) {
   }
 #endif
   if (stallMillis != 0) {
-    const UInt64 deadline = Now(CLOCK_REALTIME) + stallNanos;
+    const UInt64 deadline = OSNowNanos(CLOCK_REALTIME) + stallNanos;
     const struct timespec at = {static_cast<time_t>(deadline / 1000000000u),
                                 static_cast<long>(deadline % 1000000000u)};
     const int err = pthread_mutex_timedlock(&m.fMutex, &at);
@@ -346,52 +338,7 @@ void OSMutexProtocol::ChoosePath() {}
 
 __attribute__((constructor(101))) static void OSChooseLockPath() { OSMutexProtocol::ChoosePath(); }
 
-// ---- A thread that ends holding the mutex.
-
-__thread OSThreadEndLink OSMutexProtocol::sThreadEnd
-    __attribute__((tls_model("initial-exec"))) = {false, nullptr};
 __thread bool OSMutexProtocol::sFast __attribute__((tls_model("initial-exec"))) = false;
-
-void OSMutexProtocol::ArrangeThreadEnd() {
-#if OS_MUTEX_FAST_PATH && OS_THREAD_POINTER
-  // The distance from the thread pointer to the descriptor is measured in
-  // one thread and holds for all; a thread where it did not would be taken
-  // for another.
-  if (!OSGlibc::ByCalls() && OSGlibc::CurrentThread() != pthread_self())
-    Fail("thread pointer check", EINVAL);
-#endif
-  // Before this copy's start-up (static constructors that run before the
-  // library's), while the C library has no key or no room for the value,
-  // the thread tries again at a later first level.
-  const OSProcessView& view = OSPrivate::sView;
-  OSProcessCore* const process = view.fCore;
-  if (process == nullptr) return;
-  if (__atomic_load_n(&process->fThreadEndState, __ATOMIC_ACQUIRE) != 2) {
-    bool (*const make)() = __atomic_load_n(&process->fMakeThreadEndKey, __ATOMIC_ACQUIRE);
-    if (make == nullptr || !make()) return;
-  }
-  void* value = OSThreadEndArmed();
-  if (view.fThreadEnd == kOSThreadEndChain) {
-    // The copy in charge follows the chain; this copy stays loaded.
-    sThreadEnd.fNext = static_cast<OSThreadEndLink*>(pthread_getspecific(process->fThreadEndKey));
-    value = &sThreadEnd;
-  }
-  if (pthread_setspecific(process->fThreadEndKey, value) != 0) return;
-  sThreadEnd.fArranged = true;
-#if OS_MUTEX_FAST_PATH
-  // Under the chain, a copy of an earlier release clears the link when the
-  // thread ends, and a level taken after that must arrange it again.
-  sFast = !OSGlibc::ByCalls() && view.fThreadEnd != kOSThreadEndChain;
-#endif
-}
-
-UInt32 OSMutexProtocol::ReleaseForEndedThread(OSMutex& m) {
-  if (!HeldBy(m, pthread_self())) return 0;
-  const UInt32 levels = m.fHolderCount;
-  m.fHolderCount = 1;
-  Unlock(m);
-  return levels;
-}
 
 #if defined(SAFESTDLIB_VALGRIND)
 void OSMutexProtocol::DescribeToRaceDetectors(const OSMutex& m) {
@@ -399,8 +346,3 @@ void OSMutexProtocol::DescribeToRaceDetectors(const OSMutex& m) {
   DRD_IGNORE_VAR(m.fHolder);
 }
 #endif
-
-void OSMutexProtocol::Fail(const char* call, int err) {
-  fprintf(stderr, "OSMutex: %s failed: %s\n", call, strerror(err));
-  abort();
-}

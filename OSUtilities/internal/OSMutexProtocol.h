@@ -2,11 +2,11 @@
 //
 // Private to the library; never installed. The uncontended paths are
 // inline here, the waits, the pthread-call path and the start-up choice in
-// OSMutexProtocol.cpp. OSMutex's out-of-line entries (OSMutex.cpp) and the
-// routines that lock it inline (InternalStdLib.cpp) both use
-// OSMutexProtocol, so the two can never disagree. On glibc the
-// uncontended path drives the C library's lock word directly
-// (OSMutexGlibc.h); everywhere else, and in builds that define
+// OSMutexProtocol.cpp, a thread's end in OSThreadEnd.cpp. OSMutex's
+// out-of-line entries (OSMutex.cpp) and the routines that lock it inline
+// (InternalStdLib.cpp) both use OSMutexProtocol, so the two can never
+// disagree. On glibc the uncontended path drives the C library's lock word
+// directly (OSMutexGlibc.h); everywhere else, and in builds that define
 // SAFESTDLIB_PTHREAD_CALLS_ONLY (for tools that watch the pthread calls,
 // such as valgrind's race detectors), every lock and unlock is a pthread
 // call. Copies of the library that lock the one process-wide mutex in
@@ -21,6 +21,7 @@
 #include <stdio.h>
 
 #include "OSUtilities/OSMutex.h"
+#include "OSUtilities/internal/OSFail.h"
 #include "OSUtilities/internal/OSPlatform.h"
 #include "OSUtilities/internal/OSProcessRecord.h"
 
@@ -148,7 +149,7 @@ class OSMutexProtocol {
 
   // Reports a pthread or futex call that cannot fail on a sound mutex, and
   // aborts.
-  [[noreturn]] static void Fail(const char* call, int err);
+  [[noreturn]] static void Fail(const char* call, int err) { OSFailed("OSMutex", call, err); }
 };
 
 #if OS_MUTEX_FAST_PATH

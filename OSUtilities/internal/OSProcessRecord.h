@@ -137,8 +137,9 @@ SAFESTDLIB_API extern OSProcessRecord sProcess;
 }
 
 // What this copy uses of the process-wide state, chosen once by its
-// start-up (OS.cpp) before any of its routines can run in another thread.
-// Until then: the process's mutex and core, and waits of its own.
+// start-up (OSProcessJoin.cpp) before any of its routines can run in
+// another thread. Until then: the process's mutex and core, and waits of
+// its own.
 struct OSProcessView {
   OSMutex* fMutex;         // the standard-library mutex the routines take
   OSProcessCore* fCore;    // the thread-end key; null: no thread-end release
@@ -177,10 +178,5 @@ bool OSMayShare(const void* used, size_t needed, const char* what);
 // The thread-end key's value under kOSThreadEndUnlinked: never followed,
 // and the process's record, which the dynamic linker never unloads.
 inline void* OSThreadEndArmed() { return &OSPrivate::sProcess; }
-
-// The thread-end key's destructor: releases every level of the
-// standard-library mutex that the ending thread still holds, and says so on
-// standard error.
-void OSReleaseForEndedThread(void* value);
 
 #endif  // OSProcessRecord_H
