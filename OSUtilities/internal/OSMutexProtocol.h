@@ -1,10 +1,11 @@
 // OSMutexProtocol.h: how OSMutex locks, for the library's own code.
 //
 // Private to the library; never installed. The uncontended paths are
-// inline here, the waits, the pthread-call path and the start-up choice in
-// OSMutexProtocol.cpp, a thread's end in OSThreadEnd.cpp. OSMutex's
-// out-of-line entries (OSMutex.cpp) and the routines that lock it inline
-// (InternalStdLib.cpp) both use OSMutexProtocol, so the two can never
+// inline here; the pthread-call path, the fast path's slow parts and the
+// start-up choices in OSMutexProtocol.cpp; the waits for another thread's
+// hold in OSMutexWaitWord.cpp and OSMutexWaitCalls.cpp (OSMutexWait.h).
+// OSMutex's out-of-line entries (OSMutex.cpp) and the routines that lock it
+// inline (InternalStdLib.cpp) both use OSMutexProtocol, so the two can never
 // disagree. On glibc the uncontended path drives the C library's lock word
 // directly (OSMutexGlibc.h); everywhere else, and in builds that define
 // SAFESTDLIB_PTHREAD_CALLS_ONLY (for tools that watch the pthread calls,
@@ -64,12 +65,19 @@ class OSMutexProtocol {
 #endif
   }
 
-  // m's private state, for the stall line and the library's own tests.
+  // m's private state, for the waits, the stall line and the library's own
+  // tests.
   static pthread_t HolderOf(const OSMutex& m) {
     return __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED);
   }
   static UInt32 LevelsOf(const OSMutex& m) { return m.fHolderCount; }
   static pthread_mutex_t& RawOf(OSMutex& m) { return m.fMutex; }
+
+  // The pauses a waiter for m spins for before it naps, now: 0 where the
+  // process may run on one CPU only, the learned budget for the
+  // standard-library mutex, a fixed one for every other (OSMutexWait.h).
+  // For the library's own tests. Never blocks.
+  static int SpinBudgetOf(const OSMutex& m);
 
  private:
   // Every lock, unlock and try through the pthread calls.
@@ -79,7 +87,7 @@ class OSMutexProtocol {
   // The fast path's lock and try of a first level, once the thread-local
   // check or the word's first try has failed: arranges the thread's end,
   // takes the word, or the pthread calls' way before the self-test has
-  // passed; the lock waits for another thread's hold with WaitFor().
+  // passed; the lock waits for another thread's hold with WaitOnWord().
   OS_SLOW_PATH static void LockSlow(OSMutex& m);
   OS_SLOW_PATH static bool TryLockSlow(OSMutex& m);
   // The fast path's unlock by a thread that it did not find holding m.
@@ -87,15 +95,11 @@ class OSMutexProtocol {
   // The last level's release through pthread_mutex_unlock().
   OS_SLOW_PATH static void ReleaseByCall(OSMutex& m);
   // Takes m, held by another thread, for self: spins while that is likely
-  // to win (Spin()), then sleeps, through the lock word or (byCalls) the
-  // pthread calls. Counts the wait for the standard-library mutex, and
-  // reports a stall.
-  static void WaitFor(OSMutex& m, pthread_t self, bool byCalls);
-  static bool Spin(OSMutex& m, bool byCalls);
-  static void Block(OSMutex& m, bool stdLib, bool byCalls);
-  // Calls the host's contention tracer for m, just taken after waited ns.
-  using Tracer = void (*)(const char* message, const void* mutex, UInt64 waitNanos);
-  static void CallTracer(Tracer tracer, OSMutex& m, UInt64 waited);
+  // to win, then sleeps until the holder lets go. On the lock word
+  // (OSMutexWaitWord.cpp), by the fast path; in the pthread calls
+  // (OSMutexWaitCalls.cpp), by the pthread-call path.
+  static void WaitOnWord(OSMutex& m, pthread_t self);
+  static void WaitInCalls(OSMutex& m, pthread_t self);
   // pthread_mutex_trylock() of m's pthread mutex; true when it took it.
   static bool TryTakeByCall(OSMutex& m);
   // The fast path's unlock of a lock word that was other than kTaken.
