@@ -63,8 +63,7 @@ inline void GiveStdLibMutex() OS_NO_THREAD_SAFETY_ANALYSIS {
 // the process's one record, shared by every copy of the library in it that
 // can share it, or this copy's own.
 
-static MaxPrintfRecord sOwnMaxPrintfRecord = {0, 100000, 0, kMaxPrintfLayout,
-                                              sizeof(MaxPrintfRecord)};
+static MaxPrintfRecord sOwnMaxPrintfRecord = kMaxPrintfRecordAtStart;
 static MaxPrintfRecord* sMaxPrintf OS_PT_GUARDED_BY(OS::sStdLibOSMutex) =
     &SafeStdLibPrivate::sMaxPrintfRecord;
 

@@ -10,10 +10,38 @@
 // directly (OSMutexGlibc.h); everywhere else, and in builds that define
 // SAFESTDLIB_PTHREAD_CALLS_ONLY (for tools that watch the pthread calls,
 // such as valgrind's race detectors), every lock and unlock is a pthread
-// call. Copies of the library that lock the one process-wide mutex in
-// different ways still agree: the holder is always recorded as its
-// pthread_t, and a mutex taken inside a pthread call is always given back
-// through one.
+// call.
+//
+// The rules, stated here once (OSMutex.h, OSMutexGlibc.h and
+// OSProcessRecord.h point here). Every copy of the library that takes the
+// process's mutex keeps them, whichever way it locks: they are the lock
+// protocol that copies share a mutex by (kOSMutexProtocol).
+//
+//   - The lock word, glibc's __lock, the pthread mutex's first int, is
+//     kFree (0), kTaken (1) or kContended (2: taken, and threads may be
+//     asleep on it, a private futex); glibc's unlock takes any value above
+//     kTaken for kContended. The fast path takes a first level with one
+//     compare-exchange from kFree to kTaken, and gives the last back with
+//     one decrement, which leaves kFree unless a sleeper is marked; a
+//     waiter that sleeps marks the word kContended and keeps it so while
+//     it holds, so that its own unlock wakes the next sleeper.
+//   - __owner is the taker's kernel thread id while the mutex is taken
+//     inside a pthread call (pthread_mutex_lock() and _trylock() set it,
+//     pthread_mutex_unlock() clears it), and 0 while the word is taken
+//     directly. A mutex taken inside a pthread call is given back through
+//     pthread_mutex_unlock(); one taken directly, through the word.
+//   - fHolder is the holder's pthread_t, 0 while nobody holds the mutex.
+//     Only the holder stores it: its own id once it has the word, 0 before
+//     it gives the word back. Any thread may read it, atomically; a thread
+//     reads its own id there exactly when it holds the mutex.
+//   - fHolderCount is the number of levels fHolder holds, touched only by
+//     fHolder: 1 when it takes the word, one more or one less a level.
+//
+// glibc 2.31 to 2.42 alike: nptl/pthread_mutex_lock.c (the
+// PTHREAD_MUTEX_TIMED_NP case), nptl/pthread_mutex_trylock.c,
+// nptl/pthread_mutex_unlock.c (__pthread_mutex_unlock_usercnt),
+// nptl/lowlevellock.c and sysdeps/nptl/lowlevellock.h (the word's states,
+// lll_lock and lll_unlock).
 #ifndef OSMutexProtocol_H
 #define OSMutexProtocol_H
 

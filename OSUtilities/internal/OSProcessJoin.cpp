@@ -202,8 +202,11 @@ bool MutexAgrees(UInt32 layout) {
 
 }  // namespace
 
-OSProcessView OSPrivate::sView = {&OS::sStdLibOSMutex, nullptr, &sOwnWaits, &sOwnExit,
-                                  kOSThreadEndChain};
+OSProcessView OSPrivate::sView = {.fMutex = &OS::sStdLibOSMutex,
+                                  .fCore = nullptr,
+                                  .fWaits = &sOwnWaits,
+                                  .fExit = &sOwnExit,
+                                  .fThreadEnd = kOSThreadEndChain};
 
 // Runs before ordinary static constructors, so that a fork made by one of
 // them is already covered. Chooses what this copy shares (OSProcessView):

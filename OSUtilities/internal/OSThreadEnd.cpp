@@ -56,10 +56,10 @@ void ReleaseAtThreadEnd(void*) {
 bool MakeThreadEndKey() {
   static bool sSaid = false;
   OSProcessCore& process = OSPrivate::sProcess.fCore;
-  int state = 0;
-  if (!__atomic_compare_exchange_n(&process.fThreadEndState, &state, 1, false, __ATOMIC_ACQUIRE,
-                                   __ATOMIC_ACQUIRE))
-    return state == 2;
+  int state = kOSThreadEndKeyNone;
+  if (!__atomic_compare_exchange_n(&process.fThreadEndState, &state, kOSThreadEndKeyMaking, false,
+                                   __ATOMIC_ACQUIRE, __ATOMIC_ACQUIRE))
+    return state == kOSThreadEndKeyMade;
   const int err = pthread_key_create(&process.fThreadEndKey, ReleaseAtThreadEnd);
   if (err != 0 && !sSaid) {
     sSaid = true;
@@ -68,7 +68,8 @@ bool MakeThreadEndKey() {
             "standard-library mutex keeps it until a key can be made\n",
             strerror(err));
   }
-  __atomic_store_n(&process.fThreadEndState, err == 0 ? 2 : 0, __ATOMIC_RELEASE);
+  __atomic_store_n(&process.fThreadEndState, err == 0 ? kOSThreadEndKeyMade : kOSThreadEndKeyNone,
+                   __ATOMIC_RELEASE);
   return err == 0;
 }
 
@@ -111,7 +112,7 @@ void OSMutexProtocol::ArrangeThreadEnd() {
   const OSProcessView& view = OSPrivate::sView;
   OSProcessCore* const process = view.fCore;
   if (process == nullptr) return;
-  if (__atomic_load_n(&process->fThreadEndState, __ATOMIC_ACQUIRE) != 2) {
+  if (__atomic_load_n(&process->fThreadEndState, __ATOMIC_ACQUIRE) != kOSThreadEndKeyMade) {
     bool (*const make)() = __atomic_load_n(&process->fMakeThreadEndKey, __ATOMIC_ACQUIRE);
     if (make == nullptr || !make()) return;
   }
