@@ -84,9 +84,12 @@ class OS_CAPABILITY("mutex") SAFESTDLIB_API OSMutex {
   void RecursiveUnlock() OS_RELEASE();
   Bool16 RecursiveTryLock() OS_TRY_ACQUIRE(true);
 
+  // The holder's pthread_t and its levels beside the pthread mutex; what
+  // each field holds, and who may touch it, is the library's lock protocol
+  // (stated in its source, OSUtilities/internal/OSMutexProtocol.h).
   pthread_mutex_t fMutex;
-  pthread_t fHolder;    // 0 when nobody holds the mutex; read atomically
-  UInt32 fHolderCount;  // levels taken by fHolder; touched only by it
+  pthread_t fHolder;
+  UInt32 fHolderCount;
 };
 
 // OSMutexLocker

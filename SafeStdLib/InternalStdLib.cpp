@@ -40,11 +40,7 @@
 #include "SafeStdLib/SafeStdLib.h"
 #include "SafeStdLib/internal/FormatCheck.h"
 #include "SafeStdLib/internal/MaxPrintfRecord.h"
-
-#if defined(SAFESTDLIB_VALGRIND)
-#  include <valgrind/drd.h>
-#  include <valgrind/helgrind.h>
-#endif
+#include "SafeStdLib/internal/ZoneReset.h"
 
 // A test-only build defines SAFESTDLIB_TEST_ONLY_SKIP_LOCK to take no lock
 // at all, so that the stress test can show it notices a missing lock.
@@ -74,8 +70,7 @@ inline void GiveStdLibMutex() OS_NO_THREAD_SAFETY_ANALYSIS {
 // the process's one record, shared by every copy of the library in it that
 // can share it, or this copy's own.
 
-static MaxPrintfRecord sOwnMaxPrintfRecord = {0, 100000, 0, kMaxPrintfLayout,
-                                              sizeof(MaxPrintfRecord)};
+static MaxPrintfRecord sOwnMaxPrintfRecord = kMaxPrintfRecordAtStart;
 static MaxPrintfRecord* sMaxPrintf OS_PT_GUARDED_BY(OS::sStdLibOSMutex) =
     &SafeStdLibPrivate::sMaxPrintfRecord;
 
@@ -596,46 +591,11 @@ int zuvo_sprintf_fchk(char* buffer, int flag, size_t objsize, const char* fmt, .
   return result;
 }
 
-// ---- Locked time and error text.
+// ---- Locked time and error text. The conversions to local time set the
+// zone again first (ZoneReset.h).
 
 #if SAFESTDLIB_TIME64_ENTRIES
 static_assert(sizeof(time_t) == 4, "the plain time routines take a 32-bit time_t");
-#endif
-
-// The zone's locks below fail only on a broken lock: loudly.
-[[noreturn]] static void ZoneLockFailed(const char* call, int err) {
-  fprintf(stderr, "SafeStdLib: %s of the zone lock failed: %s\n", call, strerror(err));
-  abort();
-}
-
-// The C library orders every call into its zone's code (tzset() and the
-// conversions, which set the zone up on first use) with a lock of its own
-// that the race detector cannot see. In a race-detecting build a ZoneCall
-// around each such call takes a leaf lock that shows it the same order. It
-// is taken last and held for the one call, so it waits only for another
-// such call, and no thread holds it at a fork: a fork's prepare handlers
-// first wait for a zone being set and for the mutex.
-#if OS_TSAN
-static pthread_mutex_t sZoneCallLock = PTHREAD_MUTEX_INITIALIZER;
-namespace {
-class ZoneCall {
- public:
-  ZoneCall() {
-    const int err = pthread_mutex_lock(&sZoneCallLock);
-    if (err != 0) ZoneLockFailed("pthread_mutex_lock", err);
-  }
-  ~ZoneCall() {
-    const int err = pthread_mutex_unlock(&sZoneCallLock);
-    if (err != 0) ZoneLockFailed("pthread_mutex_unlock", err);
-  }
-  ZoneCall(const ZoneCall&) = delete;
-  ZoneCall& operator=(const ZoneCall&) = delete;
-};
-}  // namespace
-#else
-namespace {
-struct ZoneCall {};
-}  // namespace
 #endif
 
 __attribute__((always_inline)) static inline size_t LockedStrftime(char* buf, size_t maxsize,
@@ -660,74 +620,6 @@ size_t zuvo_strftime_chk(char* buf, size_t maxsize, size_t objsize, const char* 
   if (buf == nullptr) return 0;
   CheckFits(maxsize, objsize);
   return LockedStrftime(buf, maxsize, format, timeptr);
-}
-
-// The local zone. glibc's localtime() and ctime() read TZ again on every
-// call and, with TZ unset, look at /etc/localtime's status too: a system
-// call, and one made while the mutex would be held. localtime_r() uses the
-// zone as last set, so the routines call it, and set the zone again
-// themselves at most once a second, before taking the mutex: a zone set with
-// setenv() and tzset() is used by the next call, and one changed in the
-// environment alone, or a replaced /etc/localtime, within a second. The
-// second is time()'s, which glibc reads without a system call.
-static unsigned long sZoneSetAt = ~0UL;
-
-#if defined(SAFESTDLIB_VALGRIND)
-// Tells valgrind's race detectors that the second is read and written
-// atomically, without the mutex.
-__attribute__((constructor)) static void DescribeZoneSetAt() {
-  VALGRIND_HG_DISABLE_CHECKING(&sZoneSetAt, sizeof sZoneSetAt);
-  DRD_IGNORE_VAR(sZoneSetAt);
-}
-#endif
-
-// A fork while a thread is inside tzset() would leave the C library's own
-// zone lock taken in the child for good, and the child's next conversion
-// would wait for ever. So the thread that sets the zone holds sZoneLock
-// through tzset(), taking it only if it is free, so that it never waits
-// (a caller may hold the mutex); a fork's first prepare handler takes it,
-// waiting for a tzset() under way, which waits for nothing of the
-// library's, and both sides of the fork give it back.
-static pthread_mutex_t sZoneLock = PTHREAD_MUTEX_INITIALIZER;
-
-static void GiveZoneLock() {
-  const int err = pthread_mutex_unlock(&sZoneLock);
-  if (err != 0) ZoneLockFailed("pthread_mutex_unlock", err);
-}
-
-static void TakeZoneLockBeforeFork() {
-  const int err = pthread_mutex_lock(&sZoneLock);
-  if (err != 0) ZoneLockFailed("pthread_mutex_lock", err);
-}
-
-// Registered after the mutex's own fork handlers, so that its prepare
-// handler runs first: no thread waits for the zone lock while it holds the
-// mutex.
-__attribute__((constructor(102))) static void GuardZoneAcrossFork() {
-  if (pthread_atfork(TakeZoneLockBeforeFork, GiveZoneLock, GiveZoneLock) != 0)
-    fprintf(stderr,
-            "SafeStdLib: cannot register the zone's fork handlers: a child forked while a "
-            "thread sets the zone may wait for ever in zuvo_localtime\n");
-}
-
-__attribute__((noinline, cold)) static void SetZoneAgain(unsigned long setAt, unsigned long now) {
-  // One thread a second sets it; another that finds the lock taken (by a
-  // setter, or by a fork under way) tries again at its next call.
-  const int err = pthread_mutex_trylock(&sZoneLock);
-  if (err == EBUSY) return;
-  if (err != 0) ZoneLockFailed("pthread_mutex_trylock", err);
-  if (__atomic_compare_exchange_n(&sZoneSetAt, &setAt, now, false, __ATOMIC_RELAXED,
-                                  __ATOMIC_RELAXED)) {
-    [[maybe_unused]] ZoneCall zoneCall;
-    tzset();
-  }
-  GiveZoneLock();
-}
-
-__attribute__((always_inline)) static inline void RecheckZone() {
-  const unsigned long now = static_cast<unsigned long>(time(nullptr));
-  const unsigned long setAt = __atomic_load_n(&sZoneSetAt, __ATOMIC_RELAXED);
-  if (OS_UNLIKELY(setAt != now)) SetZoneAgain(setAt, now);
 }
 
 // Copies the C library's text (null when it could not convert) into the

@@ -7,8 +7,10 @@
  * keeps in its own static storage into the caller's storage before letting
  * go. The mutex is recursive: a thread that holds it may call any routine.
  * Each routine blocks only while another thread holds the mutex. None
- * allocates, throws or logs, and errno afterwards is what the C library call
- * left. Only the printers can be cancelled: a thread cancelled, or calling
+ * allocates memory itself, throws or logs, though its C library call may
+ * allocate (glibc's strerror does for a number it has no text for), and
+ * errno afterwards is what the C library call left.
+ * Only the printers can be cancelled: a thread cancelled, or calling
  * pthread_exit(), inside one gives back the print's levels of the mutex and
  * of the stream exactly once, without unwinding through the C library.
  *

@@ -1,13 +1,18 @@
 // Tests of OSMutex, OSMutexLocker and OS::GetStdLibMutex().
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <stdlib.h>
 
+#include <chrono>
+#include <future>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "OS.h"
 #include "OSMutex.h"
+#include "OSUtilities/internal/OSMutexWait.h"
 #include "TestSupport.h"
 
 namespace {
@@ -123,6 +128,62 @@ TEST(OSMutexLocker, NullMutexIsNeverLocked) {
   OSMutexLocker locker(nullptr);
   locker.Unlock();
   locker.Lock();
+}
+
+bool RunsOnSeveralCpus() {
+  cpu_set_t allowed;
+  return sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 1;
+}
+
+// Waits for m while another thread holds it for holdMillis.
+void WaitBehindAHolder(OSMutex& m, int holdMillis) {
+  std::promise<void> held;
+  std::thread holder([&]() OS_NO_THREAD_SAFETY_ANALYSIS {
+    m.Lock();
+    held.set_value();
+    std::this_thread::sleep_for(std::chrono::milliseconds(holdMillis));
+    m.Unlock();
+  });
+  held.get_future().wait();
+  { OSMutexLocker locker(&m); }
+  holder.join();
+}
+
+// A host's own mutex spins for a fixed budget however its waits go; the
+// standard-library mutex learns its budget from its waiters' spins, and a
+// hold that outlasts every spin lowers it.
+TEST(OSMutexWait, OnlyTheStdLibMutexLearnsItsSpin) {
+  if (!RunsOnSeveralCpus()) GTEST_SKIP() << "one CPU: no mutex spins";
+  const ChildResult child = RunInChild([] {
+    OSMutex own;
+    OSMutex& stdLib = *OS::GetStdLibMutex();
+    CHILD_CHECK(OSMutexWaitHooks::Of(own) == nullptr);
+    OSMutexWaitHooks::Of(stdLib)->fSpinBudget = OSMutexSpin::kFixedSpin;
+    for (int round = 0; round < 2; ++round) {
+      WaitBehindAHolder(own, 30);
+      WaitBehindAHolder(stdLib, 30);
+    }
+    CHILD_CHECK(OSMutexProtocol::SpinBudgetOf(own) == OSMutexSpin::kFixedSpin);
+    CHILD_CHECK(OSMutexProtocol::SpinBudgetOf(stdLib) < OSMutexSpin::kFixedSpin);
+  });
+  EXPECT_TRUE(child.ExitedCleanly()) << child.Describe();
+}
+
+// Where the process may run on one CPU only, no waiter spins (its holder
+// could not run meanwhile), and the waits still end. The suite runs once
+// more pinned to one CPU, with SAFESTDLIB_TEST_ONE_CPU set
+// (tests/CMakeLists.txt).
+TEST(OSMutexWait, NoMutexSpinsOnOneCpu) {
+  const bool severalCpus = RunsOnSeveralCpus();
+  if (getenv("SAFESTDLIB_TEST_ONE_CPU") != nullptr) {
+    ASSERT_FALSE(severalCpus) << "the test runner pins the process to one CPU";
+  }
+  OSMutex own;
+  OSMutex& stdLib = *OS::GetStdLibMutex();
+  EXPECT_EQ(OSMutexProtocol::SpinBudgetOf(own) != 0, severalCpus);
+  EXPECT_EQ(OSMutexProtocol::SpinBudgetOf(stdLib) != 0, severalCpus);
+  WaitBehindAHolder(own, 20);
+  WaitBehindAHolder(stdLib, 20);
 }
 
 TEST(OS, GetStdLibMutexReturnsTheStaticMutex) {

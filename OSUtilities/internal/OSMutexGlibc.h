@@ -7,18 +7,11 @@
 // when it starts (ProtocolMatches()), so a glibc that differs is driven
 // through the pthread calls instead.
 //
-// The protocol: the lock word, at offset 0, is kFree, kTaken, or kContended
-// (taken with threads that may be asleep on it, a private futex).
-// pthread_mutex_lock() and pthread_mutex_trylock() also record the taker's
-// kernel thread id in __owner; pthread_mutex_unlock() clears it. An
-// uncontended lock or unlock is then one atomic instruction on the word. A
-// mutex taken inside a pthread call goes back through
-// pthread_mutex_unlock(). glibc 2.31 to 2.42 alike: nptl/pthread_mutex_lock.c
-// (the PTHREAD_MUTEX_TIMED_NP case), nptl/pthread_mutex_trylock.c,
-// nptl/pthread_mutex_unlock.c (__pthread_mutex_unlock_usercnt),
-// sysdeps/nptl/lowlevellock.h; the thread pointer and pthread_self() in
-// sysdeps/<arch>/nptl/tls.h (x86: the pointer is the descriptor; ARM: the
-// descriptor lies just below it).
+// The rules this code keeps on the lock word and __owner are stated once,
+// with the glibc files they come from, at the top of OSMutexProtocol.h. The
+// thread pointer and pthread_self(): sysdeps/<arch>/nptl/tls.h, glibc 2.31
+// to 2.42 (x86: the pointer is the descriptor; ARM: the descriptor lies
+// just below it).
 #ifndef OSMutexGlibc_H
 #define OSMutexGlibc_H
 
@@ -97,9 +90,8 @@ inline pthread_t CurrentThread() {
 
 // ---- The mutex's lock word.
 
-// Its states, as glibc's lowlevellock.h names them in its comments: free,
-// taken with nobody asleep on it, and taken with threads that may be asleep
-// on it. glibc's unlock treats every value above kTaken as kContended.
+// Its states (OSMutexProtocol.h), as glibc's lowlevellock.h names them in
+// its comments.
 constexpr int kFree = 0;
 constexpr int kTaken = 1;
 constexpr int kContended = 2;

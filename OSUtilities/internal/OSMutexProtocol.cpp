@@ -1,248 +1,24 @@
-// OSMutexProtocol.cpp: how OSMutex locks, out of line: the contended and
-// pthread-call paths, the choice between them at start-up, and the release
-// of a thread that ends holding the mutex. The uncontended paths are inline
-// in OSMutexProtocol.h.
+// OSMutexProtocol.cpp: how OSMutex locks, out of line: the pthread-call
+// path, the fast path's slow parts, and the choices made once at start-up
+// (which path, and whether waiters spin). The uncontended paths are inline
+// in OSMutexProtocol.h; the waits for another thread's hold are in
+// OSMutexWaitWord.cpp and OSMutexWaitCalls.cpp; a thread's end in
+// OSThreadEnd.cpp.
 
-#if defined(__cpp_exceptions) && defined(__has_include)
-#  if __has_include(<cxxabi.h>)
-#    include <cxxabi.h>  // abi::__forced_unwind, with libstdc++
-#  endif
-#endif
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <time.h>
-
-#include "OSUtilities/OS.h"
 #include "OSUtilities/internal/OSMutexProtocol.h"
+
+#include <errno.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/sysinfo.h>
+
+#include "OSUtilities/internal/OSMutexWait.h"
 #include "OSUtilities/internal/OSPlatform.h"
-#include "OSUtilities/internal/OSProcessRecord.h"
 
 #if defined(SAFESTDLIB_VALGRIND)
 #  include <valgrind/drd.h>
 #  include <valgrind/helgrind.h>
 #endif
-
-// ---- Waiting for another thread.
-
-namespace {
-
-// A waiter spins only while spinning is likely to win: while nobody sleeps
-// on the lock word (a sleeper means a hold outlasted an earlier spin), and
-// for at most sSpinBudget pauses, trying at growing intervals up to
-// kMaxBackoff pauses apart, so that a holder that calls again at once keeps
-// its cache line. The budget follows the spins of this copy's waiters: it
-// moves an eighth of the way towards twice what a winning spin took, and
-// towards kMinSpin after a spin that lost. Short holds are then caught
-// without a sleep and a wake, two system calls; long ones (a slow write)
-// cost the waiter hardly a core.
-constexpr int kMaxBackoff = 32;
-// A waiter whose spin lost naps on the word, unmarked, kNaps times from
-// kFirstNapNanos on, each nap twice the last (about 1.3 ms in all), and
-// spins again after each; only then does it mark the word and sleep until
-// the holder wakes it.
-constexpr UInt64 kFirstNapNanos = 20 * 1000;
-constexpr int kNaps = 6;
-constexpr int kMinSpin = 16;
-constexpr int kMaxSpin = 2048;
-int sSpinBudget = 128;
-
-#if defined(SAFESTDLIB_VALGRIND)
-// Tells valgrind's race detectors that the budget is read and written
-// atomically, without the mutex: a hint, which any thread may move.
-__attribute__((constructor)) void DescribeSpinBudget() {
-  VALGRIND_HG_DISABLE_CHECKING(&sSpinBudget, sizeof sSpinBudget);
-  DRD_IGNORE_VAR(sSpinBudget);
-}
-#endif
-
-void AdaptSpin(int spent, bool won) {
-  const int budget = __atomic_load_n(&sSpinBudget, __ATOMIC_RELAXED);
-  const int target = won ? 2 * spent : kMinSpin;
-  int next = budget + (target - budget) / 8;
-  if (next < kMinSpin) next = kMinSpin;
-  if (next > kMaxSpin) next = kMaxSpin;
-  __atomic_store_n(&sSpinBudget, next, __ATOMIC_RELAXED);
-}
-
-UInt64 Now(clockid_t clock) {
-  struct timespec now = {0, 0};
-  clock_gettime(clock, &now);
-  return static_cast<UInt64>(now.tv_sec) * 1000000000u + static_cast<UInt64>(now.tv_nsec);
-}
-
-}  // namespace
-
-void OSMutexProtocol::WaitFor(OSMutex& m, pthread_t self, bool byCalls) {
-  const bool stdLib = &m == OSPrivate::sView.fMutex;
-  OSProcessWaits& process = *OSPrivate::sView.fWaits;
-  const UInt64 start = stdLib ? Now(CLOCK_MONOTONIC) : 0;
-  if (stdLib) __atomic_fetch_add(&process.fWaiters, 1, __ATOMIC_RELAXED);
-  const bool blocked = !Spin(m, byCalls);
-  if (blocked) Block(m, stdLib, byCalls);
-  Taken(m, self);
-  if (!stdLib) return;
-  // Holding the mutex now: the figures are the mutex's to guard.
-  __atomic_fetch_sub(&process.fWaiters, 1, __ATOMIC_RELAXED);
-  const UInt64 waited = Now(CLOCK_MONOTONIC) - start;
-  ++process.fContendedLocks;
-  process.fWaitNanos += waited;
-  if (waited > process.fLongestWaitNanos) process.fLongestWaitNanos = waited;
-  if (blocked) ++process.fKernelWaits;
-  __atomic_store_n(&process.fStallReported, pthread_t(), __ATOMIC_RELAXED);
-  if (auto* const tracer = __atomic_load_n(&process.fTracer, __ATOMIC_ACQUIRE))
-    CallTracer(tracer, m, waited);
-}
-
-bool OSMutexProtocol::Spin(OSMutex& m, bool byCalls) {
-  (void)byCalls;  // only the fast path's lock word can be watched
-  const int budget = __atomic_load_n(&sSpinBudget, __ATOMIC_RELAXED);
-  int backoff = 1;
-  for (int spent = 0; spent < budget; spent += backoff) {
-    for (int i = 0; i < backoff; ++i) OSPlatform::CpuRelax();
-#if OS_MUTEX_FAST_PATH
-    if (!byCalls) {
-      const int word = __atomic_load_n(&m.fMutex.__data.__lock, __ATOMIC_RELAXED);
-      if (word == OSGlibc::kContended) break;
-      if (word == OSGlibc::kFree && OSGlibc::TryAcquire(m.fMutex)) {
-        AdaptSpin(spent, true);
-        return true;
-      }
-    } else
-#endif
-        if (TryTakeByCall(m)) {
-      AdaptSpin(spent, true);
-      return true;
-    }
-    if (backoff < kMaxBackoff) backoff *= 2;
-  }
-  AdaptSpin(budget, false);
-  return false;
-}
-
-#if defined(__cpp_exceptions)
-namespace {
-
-// Gives back the level just taken if the tracer's frame is left by an
-// unwinding (a cancellation inside a routine it called): the caller's
-// locker never got the level to give back.
-class GiveBackIfUnwound {
- public:
-  explicit GiveBackIfUnwound(OSMutex& m) : fMutex(m) {}
-  ~GiveBackIfUnwound() OS_NO_THREAD_SAFETY_ANALYSIS {
-    if (fArmed) fMutex.Unlock();
-  }
-  GiveBackIfUnwound(const GiveBackIfUnwound&) = delete;
-  GiveBackIfUnwound& operator=(const GiveBackIfUnwound&) = delete;
-  void Disarm() { fArmed = false; }
-
- private:
-  OSMutex& fMutex;
-  bool fArmed = true;
-};
-
-}  // namespace
-#endif
-
-// A tracer's exception is contained: it would otherwise cross the C-linkage
-// routine that was locking, and leave the level it had just taken held for
-// good, with every other thread waiting behind it. It is dropped and said
-// once. A cancellation that unwinds through the tracer goes on, without the
-// level.
-void OSMutexProtocol::CallTracer(Tracer tracer, OSMutex& m, UInt64 waited) {
-#if defined(__cpp_exceptions)
-  static bool sSaid = false;
-  GiveBackIfUnwound giveBack(m);
-  try {
-    tracer("contended acquisition of the standard-library mutex", &m, waited);
-#  if defined(__GLIBCXX__)
-  } catch (abi::__forced_unwind&) {
-    throw;
-#  endif
-  } catch (...) {
-    if (!__atomic_exchange_n(&sSaid, true, __ATOMIC_RELAXED))
-      fprintf(stderr,
-              "SafeStdLib: the standard-library mutex's contention tracer threw; its "
-              "exceptions are dropped\n");
-  }
-  giveBack.Disarm();
-#else
-  // Built without exceptions, the library cannot be unwound through: a
-  // tracer's exception ends the process where it is thrown.
-  tracer("contended acquisition of the standard-library mutex", &m, waited);
-#endif
-}
-
-// Writes the stall line for the standard-library mutex, held by another
-// thread for stallMillis ms of this one's wait: once per holder.
-static void ReportStall(const OSMutex& m, OSProcessWaits& process, UInt32 stallMillis) {
-  const pthread_t holder = OSMutexProtocol::HolderOf(m);
-  pthread_t none = pthread_t();
-  if (__atomic_compare_exchange_n(&process.fStallReported, &none, holder, false, __ATOMIC_RELAXED,
-                                  __ATOMIC_RELAXED))
-    fprintf(stderr,
-            "SafeStdLib: waited %u ms for the standard-library mutex; %d thread(s) wait; "
-            "held by thread 0x%lx\n",
-            stallMillis, __atomic_load_n(&process.fWaiters, __ATOMIC_RELAXED),
-            static_cast<unsigned long>(holder));
-}
-
-// Sleeps until the calling thread has m: on the lock word, as glibc's own
-// lock does, or (byCalls) in the pthread calls. For the standard-library
-// mutex with a stall threshold, wakes at the threshold to write the stall
-// line, once per holder, and sleeps on.
-void OSMutexProtocol::Block(OSMutex& m, bool stdLib, bool byCalls) {
-  (void)byCalls;  // only the fast path sleeps on the lock word
-  OSProcessWaits& process = *OSPrivate::sView.fWaits;
-  const UInt32 stallMillis = stdLib ? __atomic_load_n(&process.fStallMillis, __ATOMIC_RELAXED) : 0;
-  const UInt64 stallNanos = UInt64{stallMillis} * 1000000u;
-#if OS_MUTEX_FAST_PATH
-  if (!byCalls) {
-    int& word = m.fMutex.__data.__lock;
-    const UInt64 start = Now(CLOCK_MONOTONIC);
-    bool stallSaid = stallMillis == 0;
-    // Naps first: a holder that takes the mutex again at once keeps it at
-    // full speed, with no wake to make, and this thread tries again after
-    // each nap. A sleeper marked on the word ends them.
-    UInt64 nap = kFirstNapNanos;
-    for (int round = 0; round < kNaps; ++round, nap *= 2) {
-      if (__atomic_load_n(&word, __ATOMIC_RELAXED) == OSGlibc::kContended) break;
-      bool woken = false;
-      const int err = OSGlibc::Nap(word, nap, &woken);
-      if (err != 0) Fail("futex wait", err);
-      if (woken) break;
-      if (Spin(m, false)) return;
-      if (!stallSaid && Now(CLOCK_MONOTONIC) - start >= stallNanos) {
-        ReportStall(m, process, stallMillis);
-        stallSaid = true;
-      }
-    }
-    if (!stallSaid) {
-      const UInt64 deadline = start + stallNanos;
-      for (UInt64 now = Now(CLOCK_MONOTONIC); now < deadline; now = Now(CLOCK_MONOTONIC)) {
-        const int err = OSGlibc::TakeContended(word, deadline - now);
-        if (err == 0) return;
-        if (err != ETIMEDOUT) Fail("futex wait", err);
-      }
-      ReportStall(m, process, stallMillis);
-    }
-    const int err = OSGlibc::TakeContended(word, 0);
-    if (err != 0) Fail("futex wait", err);
-    return;
-  }
-#endif
-  if (stallMillis != 0) {
-    const UInt64 deadline = Now(CLOCK_REALTIME) + stallNanos;
-    const struct timespec at = {static_cast<time_t>(deadline / 1000000000u),
-                                static_cast<long>(deadline % 1000000000u)};
-    const int err = pthread_mutex_timedlock(&m.fMutex, &at);
-    if (err == 0) return;
-    if (err != ETIMEDOUT) Fail("pthread_mutex_timedlock", err);
-    ReportStall(m, process, stallMillis);
-  }
-  const int err = pthread_mutex_lock(&m.fMutex);
-  if (err != 0) Fail("pthread_mutex_lock", err);
-}
 
 // ---- Through the pthread calls.
 
@@ -254,7 +30,7 @@ bool OSMutexProtocol::TryTakeByCall(OSMutex& m) {
 
 void OSMutexProtocol::LockByCalls(OSMutex& m) {
   if (TryLockByCalls(m)) return;
-  WaitFor(m, pthread_self(), true);
+  WaitInCalls(m, pthread_self());
 }
 
 void OSMutexProtocol::UnlockByCalls(OSMutex& m) {
@@ -280,7 +56,9 @@ bool OSMutexProtocol::TryLockByCalls(OSMutex& m) {
   return true;
 }
 
-// ---- The fast path's slow parts, and the choice of path.
+// ---- The fast path's slow parts, and its start-up self-test.
+
+__thread bool OSMutexProtocol::sFast __attribute__((tls_model("initial-exec"))) = false;
 
 #if OS_MUTEX_FAST_PATH
 
@@ -294,7 +72,7 @@ void OSMutexProtocol::LockSlow(OSMutex& m) {
   if (OSGlibc::TryAcquire(m.fMutex))
     Taken(m, self);
   else
-    WaitFor(m, self, false);
+    WaitOnWord(m, self);
 }
 
 bool OSMutexProtocol::TryLockSlow(OSMutex& m) {
@@ -344,54 +122,26 @@ void OSMutexProtocol::ChoosePath() {}
 
 #endif  // OS_MUTEX_FAST_PATH
 
-__attribute__((constructor(101))) static void OSChooseLockPath() { OSMutexProtocol::ChoosePath(); }
+// ---- The choices made once, at start-up.
 
-// ---- A thread that ends holding the mutex.
-
-__thread OSThreadEndLink OSMutexProtocol::sThreadEnd
-    __attribute__((tls_model("initial-exec"))) = {false, nullptr};
-__thread bool OSMutexProtocol::sFast __attribute__((tls_model("initial-exec"))) = false;
-
-void OSMutexProtocol::ArrangeThreadEnd() {
-#if OS_MUTEX_FAST_PATH && OS_THREAD_POINTER
-  // The distance from the thread pointer to the descriptor is measured in
-  // one thread and holds for all; a thread where it did not would be taken
-  // for another.
-  if (!OSGlibc::ByCalls() && OSGlibc::CurrentThread() != pthread_self())
-    Fail("thread pointer check", EINVAL);
-#endif
-  // Before this copy's start-up (static constructors that run before the
-  // library's), while the C library has no key or no room for the value,
-  // the thread tries again at a later first level.
-  const OSProcessView& view = OSPrivate::sView;
-  OSProcessCore* const process = view.fCore;
-  if (process == nullptr) return;
-  if (__atomic_load_n(&process->fThreadEndState, __ATOMIC_ACQUIRE) != 2) {
-    bool (*const make)() = __atomic_load_n(&process->fMakeThreadEndKey, __ATOMIC_ACQUIRE);
-    if (make == nullptr || !make()) return;
-  }
-  void* value = OSThreadEndArmed();
-  if (view.fThreadEnd == kOSThreadEndChain) {
-    // The copy in charge follows the chain; this copy stays loaded.
-    sThreadEnd.fNext = static_cast<OSThreadEndLink*>(pthread_getspecific(process->fThreadEndKey));
-    value = &sThreadEnd;
-  }
-  if (pthread_setspecific(process->fThreadEndKey, value) != 0) return;
-  sThreadEnd.fArranged = true;
-#if OS_MUTEX_FAST_PATH
-  // Under the chain, a copy of an earlier release clears the link when the
-  // thread ends, and a level taken after that must arrange it again.
-  sFast = !OSGlibc::ByCalls() && view.fThreadEnd != kOSThreadEndChain;
-#endif
+// Whether the process may run on one CPU only: its affinity allows one, or
+// only one is online. A holder then cannot run while its waiter spins.
+static bool MayRunOnOneCpuOnly() {
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) <= 1) return true;
+  return get_nprocs() <= 1;
 }
 
-UInt32 OSMutexProtocol::ReleaseForEndedThread(OSMutex& m) {
-  if (!HeldBy(m, pthread_self())) return 0;
-  const UInt32 levels = m.fHolderCount;
-  m.fHolderCount = 1;
-  Unlock(m);
-  return levels;
+bool OSMutexWait::sSpins = true;
+
+__attribute__((constructor(101))) static void OSChooseHowToLock() {
+  OSMutexProtocol::ChoosePath();
+  if (MayRunOnOneCpuOnly()) __atomic_store_n(&OSMutexWait::sSpins, false, __ATOMIC_RELAXED);
 }
+
+// ---- For the library's own tests, and for race detectors.
+
+int OSMutexProtocol::SpinBudgetOf(const OSMutex& m) { return OSMutexWait::SpinBudgetFor(m); }
 
 #if defined(SAFESTDLIB_VALGRIND)
 void OSMutexProtocol::DescribeToRaceDetectors(const OSMutex& m) {
@@ -399,8 +149,3 @@ void OSMutexProtocol::DescribeToRaceDetectors(const OSMutex& m) {
   DRD_IGNORE_VAR(m.fHolder);
 }
 #endif
-
-void OSMutexProtocol::Fail(const char* call, int err) {
-  fprintf(stderr, "OSMutex: %s failed: %s\n", call, strerror(err));
-  abort();
-}

@@ -1,18 +1,47 @@
 // OSMutexProtocol.h: how OSMutex locks, for the library's own code.
 //
 // Private to the library; never installed. The uncontended paths are
-// inline here, the waits, the pthread-call path and the start-up choice in
-// OSMutexProtocol.cpp. OSMutex's out-of-line entries (OSMutex.cpp) and the
-// routines that lock it inline (InternalStdLib.cpp) both use
-// OSMutexProtocol, so the two can never disagree. On glibc the
-// uncontended path drives the C library's lock word directly
-// (OSMutexGlibc.h); everywhere else, and in builds that define
+// inline here; the pthread-call path, the fast path's slow parts and the
+// start-up choices in OSMutexProtocol.cpp; the waits for another thread's
+// hold in OSMutexWaitWord.cpp and OSMutexWaitCalls.cpp (OSMutexWait.h).
+// OSMutex's out-of-line entries (OSMutex.cpp) and the routines that lock it
+// inline (InternalStdLib.cpp) both use OSMutexProtocol, so the two can never
+// disagree. On glibc the uncontended path drives the C library's lock word
+// directly (OSMutexGlibc.h); everywhere else, and in builds that define
 // SAFESTDLIB_PTHREAD_CALLS_ONLY (for tools that watch the pthread calls,
 // such as valgrind's race detectors), every lock and unlock is a pthread
-// call. Copies of the library that lock the one process-wide mutex in
-// different ways still agree: the holder is always recorded as its
-// pthread_t, and a mutex taken inside a pthread call is always given back
-// through one.
+// call.
+//
+// The rules, stated here once (OSMutex.h, OSMutexGlibc.h and
+// OSProcessRecord.h point here). Every copy of the library that takes the
+// process's mutex keeps them, whichever way it locks: they are the lock
+// protocol that copies share a mutex by (kOSMutexProtocol).
+//
+//   - The lock word, glibc's __lock, the pthread mutex's first int, is
+//     kFree (0), kTaken (1) or kContended (2: taken, and threads may be
+//     asleep on it, a private futex); glibc's unlock takes any value above
+//     kTaken for kContended. The fast path takes a first level with one
+//     compare-exchange from kFree to kTaken, and gives the last back with
+//     one decrement, which leaves kFree unless a sleeper is marked; a
+//     waiter that sleeps marks the word kContended and keeps it so while
+//     it holds, so that its own unlock wakes the next sleeper.
+//   - __owner is the taker's kernel thread id while the mutex is taken
+//     inside a pthread call (pthread_mutex_lock() and _trylock() set it,
+//     pthread_mutex_unlock() clears it), and 0 while the word is taken
+//     directly. A mutex taken inside a pthread call is given back through
+//     pthread_mutex_unlock(); one taken directly, through the word.
+//   - fHolder is the holder's pthread_t, 0 while nobody holds the mutex.
+//     Only the holder stores it: its own id once it has the word, 0 before
+//     it gives the word back. Any thread may read it, atomically; a thread
+//     reads its own id there exactly when it holds the mutex.
+//   - fHolderCount is the number of levels fHolder holds, touched only by
+//     fHolder: 1 when it takes the word, one more or one less a level.
+//
+// glibc 2.31 to 2.42 alike: nptl/pthread_mutex_lock.c (the
+// PTHREAD_MUTEX_TIMED_NP case), nptl/pthread_mutex_trylock.c,
+// nptl/pthread_mutex_unlock.c (__pthread_mutex_unlock_usercnt),
+// nptl/lowlevellock.c and sysdeps/nptl/lowlevellock.h (the word's states,
+// lll_lock and lll_unlock).
 #ifndef OSMutexProtocol_H
 #define OSMutexProtocol_H
 
@@ -21,6 +50,7 @@
 #include <stdio.h>
 
 #include "OSUtilities/OSMutex.h"
+#include "OSUtilities/internal/OSFail.h"
 #include "OSUtilities/internal/OSPlatform.h"
 #include "OSUtilities/internal/OSProcessRecord.h"
 
@@ -63,12 +93,19 @@ class OSMutexProtocol {
 #endif
   }
 
-  // m's private state, for the stall line and the library's own tests.
+  // m's private state, for the waits, the stall line and the library's own
+  // tests.
   static pthread_t HolderOf(const OSMutex& m) {
     return __atomic_load_n(&m.fHolder, __ATOMIC_RELAXED);
   }
   static UInt32 LevelsOf(const OSMutex& m) { return m.fHolderCount; }
   static pthread_mutex_t& RawOf(OSMutex& m) { return m.fMutex; }
+
+  // The pauses a waiter for m spins for before it naps, now: 0 where the
+  // process may run on one CPU only, the learned budget for the
+  // standard-library mutex, a fixed one for every other (OSMutexWait.h).
+  // For the library's own tests. Never blocks.
+  static int SpinBudgetOf(const OSMutex& m);
 
  private:
   // Every lock, unlock and try through the pthread calls.
@@ -78,7 +115,7 @@ class OSMutexProtocol {
   // The fast path's lock and try of a first level, once the thread-local
   // check or the word's first try has failed: arranges the thread's end,
   // takes the word, or the pthread calls' way before the self-test has
-  // passed; the lock waits for another thread's hold with WaitFor().
+  // passed; the lock waits for another thread's hold with WaitOnWord().
   OS_SLOW_PATH static void LockSlow(OSMutex& m);
   OS_SLOW_PATH static bool TryLockSlow(OSMutex& m);
   // The fast path's unlock by a thread that it did not find holding m.
@@ -86,15 +123,11 @@ class OSMutexProtocol {
   // The last level's release through pthread_mutex_unlock().
   OS_SLOW_PATH static void ReleaseByCall(OSMutex& m);
   // Takes m, held by another thread, for self: spins while that is likely
-  // to win (Spin()), then sleeps, through the lock word or (byCalls) the
-  // pthread calls. Counts the wait for the standard-library mutex, and
-  // reports a stall.
-  static void WaitFor(OSMutex& m, pthread_t self, bool byCalls);
-  static bool Spin(OSMutex& m, bool byCalls);
-  static void Block(OSMutex& m, bool stdLib, bool byCalls);
-  // Calls the host's contention tracer for m, just taken after waited ns.
-  using Tracer = void (*)(const char* message, const void* mutex, UInt64 waitNanos);
-  static void CallTracer(Tracer tracer, OSMutex& m, UInt64 waited);
+  // to win, then sleeps until the holder lets go. On the lock word
+  // (OSMutexWaitWord.cpp), by the fast path; in the pthread calls
+  // (OSMutexWaitCalls.cpp), by the pthread-call path.
+  static void WaitOnWord(OSMutex& m, pthread_t self);
+  static void WaitInCalls(OSMutex& m, pthread_t self);
   // pthread_mutex_trylock() of m's pthread mutex; true when it took it.
   static bool TryTakeByCall(OSMutex& m);
   // The fast path's unlock of a lock word that was other than kTaken.
@@ -148,7 +181,7 @@ class OSMutexProtocol {
 
   // Reports a pthread or futex call that cannot fail on a sound mutex, and
   // aborts.
-  [[noreturn]] static void Fail(const char* call, int err);
+  [[noreturn]] static void Fail(const char* call, int err) { OSFailed("OSMutex", call, err); }
 };
 
 #if OS_MUTEX_FAST_PATH

@@ -42,11 +42,17 @@ struct OSThreadEndLink {
   OSThreadEndLink* fNext;
 };
 
+// OSProcessCore::fThreadEndState: no key made (none tried yet, or the last
+// try failed), one thread making it, fThreadEndKey made.
+constexpr int kOSThreadEndKeyNone = 0;
+constexpr int kOSThreadEndKeyMaking = 1;
+constexpr int kOSThreadEndKeyMade = 2;
+
 // Layout 1.
 struct OSProcessCore {
   int fClaimed;  // 1 once a copy has taken charge of the process
-  // Made by the copy in charge, and by every copy through it: 0 while no
-  // key is made, 1 while one thread makes it, 2 once fThreadEndKey is made.
+  // Made by the copy in charge, and by every copy through it: one of the
+  // kOSThreadEndKey states above.
   int fThreadEndState;
   pthread_key_t fThreadEndKey;
   // The copy in charge's MakeThreadEndKey(), which only that copy's code
@@ -72,12 +78,11 @@ struct OSProcessWaits {
   pthread_t fStallReported;
 };
 
-// How the mutex is locked: the lock word of the C library's default mutex,
-// taken either directly or inside the pthread calls, and given back the
-// way it was taken; fHolder is the holder's pthread_t, stored only by the
-// holder; fHolderCount is touched only by the holder. Every release so far
-// locks this way. Copies that lock another way must not share the mutex.
-// A test-only build claims another protocol, to be turned away.
+// How the mutex is locked: protocol 1 is the rules stated at the top of
+// OSMutexProtocol.h (the lock word, __owner, fHolder and fHolderCount),
+// which every release so far keeps. Copies that lock another way must not
+// share the mutex. A test-only build claims another protocol, to be turned
+// away.
 #if defined(SAFESTDLIB_TEST_ONLY_MUTEX_PROTOCOL)
 constexpr UInt32 kOSMutexProtocol = SAFESTDLIB_TEST_ONLY_MUTEX_PROTOCOL;
 #else
@@ -137,8 +142,9 @@ SAFESTDLIB_API extern OSProcessRecord sProcess;
 }
 
 // What this copy uses of the process-wide state, chosen once by its
-// start-up (OS.cpp) before any of its routines can run in another thread.
-// Until then: the process's mutex and core, and waits of its own.
+// start-up (OSProcessJoin.cpp) before any of its routines can run in
+// another thread. Until then: the process's mutex and core, and waits of
+// its own.
 struct OSProcessView {
   OSMutex* fMutex;         // the standard-library mutex the routines take
   OSProcessCore* fCore;    // the thread-end key; null: no thread-end release
@@ -177,10 +183,5 @@ bool OSMayShare(const void* used, size_t needed, const char* what);
 // The thread-end key's value under kOSThreadEndUnlinked: never followed,
 // and the process's record, which the dynamic linker never unloads.
 inline void* OSThreadEndArmed() { return &OSPrivate::sProcess; }
-
-// The thread-end key's destructor: releases every level of the
-// standard-library mutex that the ending thread still holds, and says so on
-// standard error.
-void OSReleaseForEndedThread(void* value);
 
 #endif  // OSProcessRecord_H

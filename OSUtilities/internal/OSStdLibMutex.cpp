@@ -15,9 +15,17 @@ OS_PROCESS_STORAGE constinit OSMutex OS::sStdLibOSMutex;
 
 OS_PROCESS_UNIQUE(OS_PROCESS_RECORD_SYMBOL)
 OS_PROCESS_STORAGE constinit OSProcessRecord OSPrivate::sProcess = {
-    {}, {}, {kOSProcessLayout, sizeof(OSProcessRecord), kOSMutexProtocol, sizeof(OSMutex), 0}, {}};
+    .fCore = {},
+    .fWaits = {},
+    .fInterface = {.fLayout = kOSProcessLayout,
+                   .fSize = sizeof(OSProcessRecord),
+                   .fMutexProtocol = kOSMutexProtocol,
+                   .fMutexSize = sizeof(OSMutex),
+                   .fThreadEnd = kOSThreadEndChain},
+    .fExit = {}};
 
-// Whoever links the mutex from a static library links its fork and exit
-// handlers too (OS.cpp): this reference pulls them in.
+// Whoever links the mutex from a static library links the process join too
+// (OSProcessJoin.cpp), and through it the fork handlers, the exit hold and
+// the thread-end release: this reference pulls them in.
 void OSJoinTheProcess();
 [[maybe_unused]] __attribute__((used)) static void (*const sJoinTheProcess)() = OSJoinTheProcess;

@@ -8,5 +8,5 @@
 #include "OSUtilities/internal/OSProcessUnique.h"
 
 OS_PROCESS_UNIQUE(SAFESTDLIB_MAXPRINTF_RECORD_SYMBOL)
-OS_PROCESS_STORAGE constinit MaxPrintfRecord SafeStdLibPrivate::sMaxPrintfRecord = {
-    0, 100000, 0, kMaxPrintfLayout, sizeof(MaxPrintfRecord)};
+OS_PROCESS_STORAGE constinit MaxPrintfRecord SafeStdLibPrivate::sMaxPrintfRecord =
+    kMaxPrintfRecordAtStart;

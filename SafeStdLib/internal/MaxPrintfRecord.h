@@ -27,6 +27,17 @@ constexpr UInt32 kMaxPrintfLayout = 2;
 // What a definition must hold for this copy to share it.
 constexpr size_t kMaxPrintfSharedSize = offsetof(MaxPrintfRecord, fLayout);
 
+// The output limit when the process starts, in K: 100000 K.
+constexpr UInt32 kMaxPrintfLimitAtStartK = 100000;
+
+// A record as the process starts: nothing printed, the limit at its start.
+inline constexpr MaxPrintfRecord kMaxPrintfRecordAtStart = {
+    .fTotalChars = 0,
+    .fMaxTotalCharsInK = kMaxPrintfLimitAtStartK,
+    .fMaxFileSizeReached = 0,
+    .fLayout = kMaxPrintfLayout,
+    .fSize = sizeof(MaxPrintfRecord)};
+
 // The record's symbol name, SafeStdLibPrivate::sMaxPrintfRecord mangled:
 // the build reads it from here too (OSUtilities/internal/OSProcessSymbols.h).
 #define SAFESTDLIB_MAXPRINTF_RECORD_SYMBOL "_ZN17SafeStdLibPrivate16sMaxPrintfRecordE"

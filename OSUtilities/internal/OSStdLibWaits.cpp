@@ -1,0 +1,152 @@
+// OSStdLibWaits.cpp: what the waits for the standard-library mutex add to
+// taking it (OSMutexWait.h): the learned spin budget, the contention
+// figures, the host's tracer and the stall line.
+//
+// The figures, the tracer and the stall threshold live where this copy's
+// start-up chose (OSProcessView::fWaits): the process record that every
+// copy shares, or this copy's own. The budget is this copy's. glibc keeps
+// its adaptive mutex's in the mutex (__spins), but this mutex's __spins is
+// glibc's own field (on 32-bit targets it shares its storage with the
+// robust list), and the process record grows only by a new, versioned
+// layout that every copy must agree on. The budget is only a hint, which
+// the copies of earlier releases neither keep nor read: a copy that learns
+// alone merely learns from its own waiters.
+
+#if defined(__cpp_exceptions) && defined(__has_include)
+#  if __has_include(<cxxabi.h>)
+#    include <cxxabi.h>  // abi::__forced_unwind, with libstdc++
+#  endif
+#endif
+#include <pthread.h>
+#include <stdio.h>
+
+#include "OSUtilities/OSMutex.h"
+#include "OSUtilities/internal/OSClock.h"
+#include "OSUtilities/internal/OSMutexProtocol.h"
+#include "OSUtilities/internal/OSMutexWait.h"
+#include "OSUtilities/internal/OSProcessRecord.h"
+
+#if defined(SAFESTDLIB_VALGRIND)
+#  include <valgrind/drd.h>
+#  include <valgrind/helgrind.h>
+#endif
+
+namespace {
+
+OSMutexWaitHooks sStdLibHooks;
+
+#if defined(SAFESTDLIB_VALGRIND)
+// Tells valgrind's race detectors that the budget is read and written
+// atomically, without the mutex: a hint, which any thread may move.
+__attribute__((constructor)) void DescribeSpinBudget() {
+  VALGRIND_HG_DISABLE_CHECKING(&sStdLibHooks.fSpinBudget, sizeof sStdLibHooks.fSpinBudget);
+  DRD_IGNORE_VAR(sStdLibHooks.fSpinBudget);
+}
+#endif
+
+#if defined(__cpp_exceptions)
+// Gives back the level just taken if the tracer's frame is left by an
+// unwinding (a cancellation inside a routine it called): the caller's
+// locker never got the level to give back.
+class GiveBackIfUnwound {
+ public:
+  explicit GiveBackIfUnwound(OSMutex& m) : fMutex(m) {}
+  ~GiveBackIfUnwound() OS_NO_THREAD_SAFETY_ANALYSIS {
+    if (fArmed) fMutex.Unlock();
+  }
+  GiveBackIfUnwound(const GiveBackIfUnwound&) = delete;
+  GiveBackIfUnwound& operator=(const GiveBackIfUnwound&) = delete;
+  void Disarm() { fArmed = false; }
+
+ private:
+  OSMutex& fMutex;
+  bool fArmed = true;
+};
+#endif
+
+using Tracer = void (*)(const char* message, const void* mutex, UInt64 waitNanos);
+
+// Calls the host's tracer for m, just taken after waited ns. A tracer's
+// exception is contained: it would otherwise cross the C-linkage routine
+// that was locking, and leave the level it had just taken held for good,
+// with every other thread waiting behind it. It is dropped and said once.
+// A cancellation that unwinds through the tracer goes on, without the
+// level.
+void CallTracer(Tracer tracer, OSMutex& m, UInt64 waited) {
+#if defined(__cpp_exceptions)
+  static bool sSaid = false;
+  GiveBackIfUnwound giveBack(m);
+  try {
+    tracer("contended acquisition of the standard-library mutex", &m, waited);
+#  if defined(__GLIBCXX__)
+  } catch (abi::__forced_unwind&) {
+    throw;
+#  endif
+  } catch (...) {
+    if (!__atomic_exchange_n(&sSaid, true, __ATOMIC_RELAXED))
+      fprintf(stderr,
+              "SafeStdLib: the standard-library mutex's contention tracer threw; its "
+              "exceptions are dropped\n");
+  }
+  giveBack.Disarm();
+#else
+  // Built without exceptions, the library cannot be unwound through: a
+  // tracer's exception ends the process where it is thrown.
+  tracer("contended acquisition of the standard-library mutex", &m, waited);
+#endif
+}
+
+}  // namespace
+
+OSMutexWaitHooks* OSMutexWaitHooks::Of(const OSMutex& m) {
+  return &m == OSPrivate::sView.fMutex ? &sStdLibHooks : nullptr;
+}
+
+int OSMutexWaitHooks::SpinBudget() const { return __atomic_load_n(&fSpinBudget, __ATOMIC_RELAXED); }
+
+void OSMutexWaitHooks::Spun(int spent, bool won) {
+  const int budget = __atomic_load_n(&fSpinBudget, __ATOMIC_RELAXED);
+  const int target = won ? 2 * spent : OSMutexSpin::kMinSpin;
+  int next = budget + (target - budget) / 8;
+  if (next < OSMutexSpin::kMinSpin) next = OSMutexSpin::kMinSpin;
+  if (next > OSMutexSpin::kMaxSpin) next = OSMutexSpin::kMaxSpin;
+  __atomic_store_n(&fSpinBudget, next, __ATOMIC_RELAXED);
+}
+
+OSMutexWaitHooks::Wait OSMutexWaitHooks::Began() {
+  OSProcessWaits* const waits = OSPrivate::sView.fWaits;
+  const UInt64 began = OSNowNanos();
+  __atomic_fetch_add(&waits->fWaiters, 1, __ATOMIC_RELAXED);
+  return {waits, began};
+}
+
+UInt32 OSMutexWaitHooks::StallMillis(const Wait& wait) const {
+  return __atomic_load_n(&wait.fWaits->fStallMillis, __ATOMIC_RELAXED);
+}
+
+void OSMutexWaitHooks::Stalled(const Wait& wait, const OSMutex& m, UInt32 stallMillis) {
+  OSProcessWaits& process = *wait.fWaits;
+  const pthread_t holder = OSMutexProtocol::HolderOf(m);
+  pthread_t none = pthread_t();
+  if (__atomic_compare_exchange_n(&process.fStallReported, &none, holder, false, __ATOMIC_RELAXED,
+                                  __ATOMIC_RELAXED))
+    fprintf(stderr,
+            "SafeStdLib: waited %u ms for the standard-library mutex; %d thread(s) wait; "
+            "held by thread 0x%lx\n",
+            stallMillis, __atomic_load_n(&process.fWaiters, __ATOMIC_RELAXED),
+            static_cast<unsigned long>(holder));
+}
+
+void OSMutexWaitHooks::Ended(const Wait& wait, OSMutex& m, bool blocked) {
+  // Holding the mutex now: the figures are the mutex's to guard.
+  OSProcessWaits& process = *wait.fWaits;
+  __atomic_fetch_sub(&process.fWaiters, 1, __ATOMIC_RELAXED);
+  const UInt64 waited = OSNowNanos() - wait.fBegan;
+  ++process.fContendedLocks;
+  process.fWaitNanos += waited;
+  if (waited > process.fLongestWaitNanos) process.fLongestWaitNanos = waited;
+  if (blocked) ++process.fKernelWaits;
+  __atomic_store_n(&process.fStallReported, pthread_t(), __ATOMIC_RELAXED);
+  if (auto* const tracer = __atomic_load_n(&process.fTracer, __ATOMIC_ACQUIRE))
+    CallTracer(tracer, m, waited);
+}
