@@ -1,12 +1,12 @@
 // Tests of how zuvo_localtime and zuvo_ctime follow the process's time zone,
 // and of what the routines cost in system calls.
 //
-// A zone the host sets with setenv("TZ") and its own tzset() is used by the
-// very next call. A zone changed in the environment alone, or a replaced
-// /etc/localtime with TZ unset, is seen within about one second: the
-// routines look at the zone at most once per second of wall-clock time, so
-// a call makes no system call of its own. The zone is state of the whole
-// process, so every case runs in a forked child.
+// A zone the host sets with setenv(), putenv() or unsetenv(), with or
+// without its own tzset(), is used by the very next call. A replaced
+// /etc/localtime with TZ unset is seen within about one second: the
+// routines look at the zone file at most once per second of wall-clock
+// time, so a call makes no system call of its own. The zone is state of the
+// whole process, so every case runs in a forked child.
 
 #include <elf.h>
 #include <errno.h>
@@ -32,6 +32,7 @@
 #include <string>
 #include <thread>
 
+#include "OS.h"
 #include "SafeStdLib.h"
 #include "TestSupport.h"
 
@@ -190,25 +191,128 @@ TEST(Zone, SetWhileAnotherThreadMakesTheFirstConversion) {
 
 // ---- Zones changed behind the routines' back.
 
-// TZ changed with setenv() alone, which glibc's reentrant conversions do not
-// notice: the routines must look at it again themselves.
-void ExpectEnvironmentChangeSeen(FirstCall first) {
-  SetZone(kUtc);
-  CHILD_CHECK(RoutinesShow(kUtc, first));
-  CHILD_CHECK(setenv("TZ", kEst.posix, 1) == 0);
-  WaitPastTheZoneCheckInterval();
-  CHILD_CHECK(RoutinesShow(kEst, first));
-  CHILD_CHECK(setenv("TZ", kJst.posix, 1) == 0);
-  WaitPastTheZoneCheckInterval();
-  CHILD_CHECK(RoutinesShow(kJst, first));
+// Whether the routines, the one named first called first, give what the C
+// library's own localtime() and ctime() give for kWhen: the oracle for any
+// zone, TZ unset or empty included. The oracle is asked second, because it
+// sets the C library's zone again itself.
+bool RoutinesAgreeWithTheCLibrary(FirstCall first, const char* setting) {
+  struct tm mine;
+  char text[64];
+  memset(&mine, 0, sizeof mine);
+  bool converted;
+  if (first == FirstCall::kLocaltime) {
+    converted = zuvo_localtime(&kWhen, &mine) == &mine;
+    converted = zuvo_ctime(&kWhen, text, sizeof text) == text && converted;
+  } else {
+    converted = zuvo_ctime(&kWhen, text, sizeof text) == text;
+    converted = zuvo_localtime(&kWhen, &mine) == &mine && converted;
+  }
+  const struct tm theirs = *localtime(&kWhen);
+  const std::string theirText = ctime(&kWhen);
+  const bool same = converted && mine.tm_hour == theirs.tm_hour && mine.tm_mday == theirs.tm_mday &&
+                    mine.tm_isdst == theirs.tm_isdst && mine.tm_gmtoff == theirs.tm_gmtoff &&
+                    mine.tm_zone != nullptr && strcmp(mine.tm_zone, theirs.tm_zone) == 0 &&
+                    theirText == text;
+  if (!same)
+    fprintf(stderr,
+            "after %s: zuvo_localtime %02d:%02d %s, zuvo_ctime %s; localtime %02d:%02d %s\n",
+            setting, mine.tm_hour, mine.tm_min, mine.tm_zone != nullptr ? mine.tm_zone : "(none)",
+            text, theirs.tm_hour, theirs.tm_min, theirs.tm_zone);
+  return same;
 }
 
-TEST(Zone, ChangedInTheEnvironmentAloneIsSeenByLocaltimeWithinASecond) {
-  RUN_ZONE_CASE([] { ExpectEnvironmentChangeSeen(FirstCall::kLocaltime); });
+// Zones set through the environment alone, one after another within the
+// same second: POSIX rules with and without summer time, offsets in half
+// and quarter hours, zone files by name, and TZ empty and unset. Each is
+// used by the very next call, as the C library's localtime() and ctime()
+// use it.
+const char* const kSettings[] = {"UTC0",
+                                 "EST5",
+                                 "JST-9",
+                                 "CET-1CEST,M3.5.0,M10.5.0/3",
+                                 "NZST-12NZDT,M9.5.0,M4.1.0/3",
+                                 "IST-5:30",
+                                 "<+0545>-5:45",
+                                 "PST8PDT,M3.2.0,M11.1.0",
+                                 ":America/New_York",
+                                 "Asia/Tokyo",
+                                 "",
+                                 nullptr};
+
+void ExpectEveryEnvironmentChangeSeen(FirstCall first) {
+  // Other variables come and go between the settings, so that TZ moves
+  // within the environment and the environment grows, shrinks and moves.
+  char name[16];
+  for (int round = 0; round < 4; ++round) {
+    int other = 0;
+    for (const char* setting : kSettings) {
+      snprintf(name, sizeof name, "ZONE_TEST_%d", other++ % 5);
+      if (round % 2 == 0)
+        CHILD_CHECK(setenv(name, "x", 1) == 0);
+      else
+        CHILD_CHECK(unsetenv(name) == 0);
+      if (setting == nullptr)
+        CHILD_CHECK(unsetenv("TZ") == 0);
+      else
+        CHILD_CHECK(setenv("TZ", setting, 1) == 0);
+      CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, setting != nullptr ? setting : "(unset)"));
+      CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, "the same, again"));
+    }
+  }
+  // putenv() puts the caller's own text in the environment: a change made
+  // in that text, in place, changes TZ too.
+  static char entry[32] = "TZ=EST5";
+  CHILD_CHECK(putenv(entry) == 0);
+  CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, entry));
+  strcpy(entry, "TZ=JST-9");
+  CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, entry));
+  strcpy(entry, "TZ=JST-8");
+  CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, entry));
+  CHILD_CHECK(unsetenv("TZ") == 0);
+  CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, "(unset)"));
 }
 
-TEST(Zone, ChangedInTheEnvironmentAloneIsSeenByCtimeWithinASecond) {
-  RUN_ZONE_CASE([] { ExpectEnvironmentChangeSeen(FirstCall::kCtime); });
+TEST(Zone, ChangedInTheEnvironmentAloneIsUsedByLocaltimeAtTheVeryNextCall) {
+  RUN_ZONE_CASE([] { ExpectEveryEnvironmentChangeSeen(FirstCall::kLocaltime); });
+}
+
+TEST(Zone, ChangedInTheEnvironmentAloneIsUsedByCtimeAtTheVeryNextCall) {
+  RUN_ZONE_CASE([] { ExpectEveryEnvironmentChangeSeen(FirstCall::kCtime); });
+}
+
+// A thread that holds the mutex sets the zone without the fork guard's
+// lock, and one that does not waits for it when TZ has changed: both see
+// the change at once, with another thread converting and forking beside
+// them.
+TEST(Zone, ChangedWhileOtherThreadsConvertAndForkIsUsedAtTheVeryNextCall) {
+  RUN_ZONE_CASE([] {
+    std::atomic<bool> stop{false};
+    std::thread beside([&stop] {
+      const time_t when = kWhen;
+      struct tm broken;
+      while (!stop.load(std::memory_order_relaxed)) {
+        CHILD_CHECK(zuvo_gmtime(&when, &broken) != nullptr);
+        const pid_t child = fork();
+        CHILD_CHECK(child >= 0);
+        if (child == 0) _exit(zuvo_localtime(&when, &broken) != nullptr ? 0 : 1);
+        int status = 0;
+        CHILD_CHECK(waitpid(child, &status, 0) == child);
+        CHILD_CHECK(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      }
+    });
+    for (int round = 0; round < 40; ++round) {
+      const Zone& zone = round % 2 == 0 ? kEst : kJst;
+      CHILD_CHECK(setenv("TZ", zone.posix, 1) == 0);
+      if (round % 4 < 2) {
+        CHILD_CHECK(RoutinesShow(zone, FirstCall::kLocaltime));
+      } else {
+        OSMutexLocker held(OS::GetStdLibMutex());
+        CHILD_CHECK(RoutinesShow(zone, FirstCall::kCtime));
+      }
+    }
+    stop.store(true, std::memory_order_relaxed);
+    beside.join();
+  });
 }
 
 void WriteProcFile(const char* path, const std::string& text) {

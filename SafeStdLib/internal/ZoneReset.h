@@ -1,22 +1,37 @@
-// ZoneReset.h: the local zone, set again at most once a second, for the
-// routines that convert to local time (InternalStdLib.cpp).
+// ZoneReset.h: the local zone, set again as the C library would set it,
+// for the routines that convert to local time (InternalStdLib.cpp).
 //
 // Private to the library; never installed. glibc's localtime() and ctime()
 // read TZ again on every call and, with TZ unset, look at /etc/localtime's
 // status too: a system call, and one made while the mutex would be held.
 // localtime_r() uses the zone as last set, so the routines call it, and set
-// the zone again themselves at most once a second, before taking the mutex
-// (RecheckZone()): a zone set with setenv() and tzset() is used by the next
-// call, and one changed in the environment alone, or a replaced
-// /etc/localtime, within a second. The second is time()'s, which glibc
-// reads without a system call.
+// the zone again themselves, before taking the mutex (RecheckZone()):
+// - when TZ's text differs from the one the zone was last set from (set,
+//   changed or removed by setenv(), putenv() or unsetenv() alone): at the
+//   very next call, as glibc's tzset_internal() compares TZ with the text
+//   it last used (time/tzset.c);
+// - with TZ unset, once a second as well: a replaced /etc/localtime is seen
+//   within a second (glibc stats the file on every call). With TZ set the C
+//   library reads nothing again while the text stays the same.
+// Neither look makes a system call: the environment is read in memory, and
+// time()'s second comes from the vDSO.
 //
-// The rest is in ZoneReset.cpp: the re-set itself, the lock that keeps a
-// fork from splitting it, and ZoneCall's lock in race-detecting builds.
+// Where TZ was found is recorded beside its text: the environment's array,
+// and the entry's place and pointer (with TZ unset, the last entry's).
+// setenv(), putenv() and unsetenv() change the array, an entry's pointer or
+// the number of entries, so a call that finds all of these as they were
+// compares only the entry's text (which a putenv() caller may change in
+// place), and walks the environment only when one of them moved.
+//
+// The rest is in ZoneReset.cpp: the long way, the re-set itself, the lock
+// that keeps a fork from splitting it, and ZoneCall's lock in
+// race-detecting builds.
 #ifndef ZoneReset_H
 #define ZoneReset_H
 
 #include <pthread.h>
+#include <stddef.h>
+#include <stdint.h>
 #include <time.h>
 
 #include "OSUtilities/internal/OSFail.h"
@@ -24,24 +39,119 @@
 
 #define SAFESTDLIB_ZONE_HIDDEN __attribute__((visibility("hidden")))
 
+extern "C" char** environ;
+
+// The record of what the zone was last set from, read without a lock: a
+// sequence lock whose writers take the count from even to odd with a
+// compare-exchange, so that one writes at a time, and a reader that
+// overlaps a write finds the count moved and looks again the long way. An
+// entry too long for the room is never taken as seen: such a zone is set
+// again at every call (no system call for a POSIX rule; for a zone file,
+// what glibc's own call would make). Every field is read and written
+// atomically.
+struct ZoneSeen {
+  // The entry's text is compared a word at a time: a word is a uintptr_t,
+  // which every target loads atomically with a plain load.
+  static constexpr size_t kWord = sizeof(uintptr_t);
+  static constexpr size_t kWords = 16;
+  unsigned fSequence;
+  // The environment's array; kNotAnEnvironment for a record never to be
+  // taken as seen.
+  char** fEnvironment;
+  size_t fPlace;       // of the entry; with TZ unset, of the last entry
+  const char* fEntry;  // its pointer
+  size_t fLength;      // of the entry's text, its terminator included; 0: TZ unset
+  // The text, "TZ=" first: its whole words, then what is left, in the
+  // first bytes of fRest.
+  uintptr_t fWords[kWords];
+  uintptr_t fRest;
+};
+extern ZoneSeen sZoneSeen SAFESTDLIB_ZONE_HIDDEN;
+
 // The second of time() at which the zone was last set; ~0 before the first.
 // Read and written atomically, without the mutex.
 extern unsigned long sZoneSetAt SAFESTDLIB_ZONE_HIDDEN;
 
-// Sets the zone again (tzset()) for the second `now`, unless another
-// thread has set it since `setAt` or is setting it now. Never blocks.
-__attribute__((noinline, cold)) void SetZoneAgain(unsigned long setAt,
-                                                  unsigned long now) SAFESTDLIB_ZONE_HIDDEN;
+// Where TZ is now, the long way, and the zone set again from it if its
+// text changed (waiting, then, for a setting under way: the zone this call
+// converts with must be the one TZ names now). Blocks only on the zone's
+// fork lock, held by a setter or a fork's prepare handler, and never for a
+// caller that holds the standard-library mutex.
+__attribute__((noinline, cold)) void RecheckZoneTheLongWay() SAFESTDLIB_ZONE_HIDDEN;
+
+// With TZ unset, sets the zone again for the second `now`, unless another
+// thread has set it for that second or is setting it now. Never blocks.
+__attribute__((noinline, cold)) void SetZoneForTheSecond(unsigned long now) SAFESTDLIB_ZONE_HIDDEN;
+
+// The rest bytes of text, fewer than a word, in a word's first bytes.
+__attribute__((always_inline)) inline uintptr_t ZoneTextRest(const char* text, size_t rest) {
+  unsigned char bytes[ZoneSeen::kWord] = {};
+  for (size_t i = 0; i < rest; ++i) bytes[i] = static_cast<unsigned char>(text[i]);
+  uintptr_t word;
+  __builtin_memcpy(&word, bytes, ZoneSeen::kWord);
+  return word;
+}
+
+// Whether entry's text is the recorded one, length bytes with its
+// terminator. The entry is read only within that length: its pointer is
+// the one recorded, so its storage had at least that many bytes, and a
+// putenv() caller that changed it in place kept them. Read under the
+// record's sequence. (The routines' file is built with -fno-builtin: the
+// copies name the builtin.)
+__attribute__((always_inline)) inline bool ZoneTextIs(const char* entry, size_t length) {
+  size_t i = 0;
+  for (; i + ZoneSeen::kWord <= length; i += ZoneSeen::kWord) {
+    uintptr_t word;
+    __builtin_memcpy(&word, entry + i, ZoneSeen::kWord);
+    if (word != __atomic_load_n(&sZoneSeen.fWords[i / ZoneSeen::kWord], __ATOMIC_RELAXED))
+      return false;
+  }
+  return ZoneTextRest(entry + i, length - i) == __atomic_load_n(&sZoneSeen.fRest, __ATOMIC_RELAXED);
+}
+
+// The short way: whether TZ is where, and what, the record says, and the
+// zone was last set from it. With TZ unset, *unset is set. Never blocks.
+// The record's place is followed only once the sequence shows that the
+// record is whole and names the environment as it is: the place is then
+// within that array's storage, which setenv() and unsetenv() only grow or
+// move.
+__attribute__((always_inline)) inline bool ZoneAsRecorded(bool* unset) {
+  char** const environment = environ;
+  const unsigned sequence = __atomic_load_n(&sZoneSeen.fSequence, __ATOMIC_ACQUIRE);
+  char** const recorded = __atomic_load_n(&sZoneSeen.fEnvironment, __ATOMIC_RELAXED);
+  const size_t place = __atomic_load_n(&sZoneSeen.fPlace, __ATOMIC_RELAXED);
+  const char* const expected = __atomic_load_n(&sZoneSeen.fEntry, __ATOMIC_RELAXED);
+  const size_t length = __atomic_load_n(&sZoneSeen.fLength, __ATOMIC_RELAXED);
+  __atomic_thread_fence(__ATOMIC_ACQUIRE);
+  if (__builtin_expect(((sequence & 1) |
+                        (__atomic_load_n(&sZoneSeen.fSequence, __ATOMIC_RELAXED) ^ sequence)) != 0,
+                       0) ||
+      recorded != environment)
+    return false;
+  const char* const entry = environment[place];
+  if (entry != expected) return false;
+  if (length == 0) {
+    *unset = true;
+    return environment[place + 1] == nullptr;
+  }
+  const bool same = ZoneTextIs(entry, length);
+  __atomic_thread_fence(__ATOMIC_ACQUIRE);
+  return same && __atomic_load_n(&sZoneSeen.fSequence, __ATOMIC_RELAXED) == sequence;
+}
 
 // RecheckZone()
 //
-// Sets the zone again when time()'s second differs from that of its last
-// setting: at most once a second, one thread at a time. For a caller about
-// to take the standard-library mutex, or holding it. Never blocks.
+// Sets the zone again where the C library would: at once when TZ's text
+// changed, and with TZ unset once a second. For a caller about to take the
+// standard-library mutex, or holding it. Blocks only as
+// RecheckZoneTheLongWay() does, for a changed TZ.
 __attribute__((always_inline)) inline void RecheckZone() {
+  bool unset = false;
+  if (__builtin_expect(!ZoneAsRecorded(&unset), 0)) return RecheckZoneTheLongWay();
+  if (!unset) return;
   const unsigned long now = static_cast<unsigned long>(time(nullptr));
-  const unsigned long setAt = __atomic_load_n(&sZoneSetAt, __ATOMIC_RELAXED);
-  if (__builtin_expect(setAt != now, 0)) SetZoneAgain(setAt, now);
+  if (__builtin_expect(__atomic_load_n(&sZoneSetAt, __ATOMIC_RELAXED) != now, 0))
+    SetZoneForTheSecond(now);
 }
 
 // ZoneCall
