@@ -28,15 +28,26 @@ endforeach()
 if(NOT routines)
   message(FATAL_ERROR "no C routine with a checked entry in ${LIST}")
 endif()
+# The routines with entries for a 64-bit time as well (zuvo_ctime64): an
+# object built with _TIME_BITS=64 on a 32-bit target calls those instead.
+file(STRINGS ${LIST} time64_rows REGEX "^SAFESTDLIB_ROUTINE_TIME64\\(")
+set(time64 "")
+foreach(row IN LISTS time64_rows)
+  string(REGEX REPLACE "^SAFESTDLIB_ROUTINE_TIME64\\(([^,]*)64,.*$" "\\1" name "${row}")
+  list(APPEND time64 ${name})
+endforeach()
 
 set(problems "")
 # expect(<object> <routine> <wanted suffix> <unwanted suffixes>...): "-" is
 # the plain routine.
 function(expect object raw routine wanted)
+  list(FIND time64 ${routine} wide)
   foreach(suffix IN ITEMS ${wanted} ${ARGN})
     string(REPLACE "-" "" symbol "${routine}${suffix}")
+    string(REPLACE "-" "" wide_symbol "${routine}64${suffix}")
     set(has OFF)
-    if(raw MATCHES "[ \t]U ${symbol}\n")
+    if(raw MATCHES "[ \t]U ${symbol}\n" OR
+       (NOT wide EQUAL -1 AND raw MATCHES "[ \t]U ${wide_symbol}\n"))
       set(has ON)
     endif()
     if(suffix STREQUAL wanted AND NOT has)
