@@ -186,8 +186,8 @@ extern size_t safestdlib_zuvo_strftime_alias(char* buf, size_t maxsize, const ch
     SAFESTDLIB_REDIRECT(zuvo_strftime);
 extern char* safestdlib_zuvo_strerror_alias(int errnum, char* buffer, int buffLen)
     SAFESTDLIB_REDIRECT(zuvo_strerror);
-extern char* safestdlib_zuvo_ctime_alias(const time_t* timep, char* buffer, int buffLen)
-    SAFESTDLIB_CTIME_REDIRECT;
+extern char* safestdlib_zuvo_ctime_alias(const time_t* timep, char* buffer,
+                                         int buffLen) SAFESTDLIB_CTIME_REDIRECT;
 extern char* safestdlib_zuvo_asctime_alias(const struct tm* timeptr, char* buffer, int buffLen)
     SAFESTDLIB_REDIRECT(zuvo_asctime);
 
@@ -213,8 +213,8 @@ extern char* safestdlib_zuvo_strerror_chk_warn(int errnum, char* buffer, int buf
                                                size_t objsize)
     SAFESTDLIB_REDIRECT(zuvo_strerror_chk) SAFESTDLIB_WARNS(zuvo_strerror);
 extern char* safestdlib_zuvo_ctime_chk_warn(const time_t* timep, char* buffer, int buffLen,
-                                            size_t objsize)
-    SAFESTDLIB_CTIME_CHK_REDIRECT SAFESTDLIB_WARNS(zuvo_ctime);
+                                            size_t objsize) SAFESTDLIB_CTIME_CHK_REDIRECT
+    SAFESTDLIB_WARNS(zuvo_ctime);
 extern char* safestdlib_zuvo_asctime_chk_warn(const struct tm* timeptr, char* buffer, int buffLen,
                                               size_t objsize) SAFESTDLIB_REDIRECT(zuvo_asctime_chk)
     SAFESTDLIB_WARNS(zuvo_asctime);
