@@ -270,6 +270,24 @@ void ExpectEveryEnvironmentChangeSeen(FirstCall first) {
   CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, entry));
   CHILD_CHECK(unsetenv("TZ") == 0);
   CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, "(unset)"));
+  // A zone file named by a TZ longer than any the routines keep, and an
+  // environment emptied and cleared away.
+  std::string longZone = ":" + std::string(kZoneDir);
+  while (longZone.size() < 200) longZone += "/.";
+  longZone += "/Asia/Tokyo";
+  CHILD_CHECK(setenv("TZ", longZone.c_str(), 1) == 0);
+  CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, "a long TZ"));
+  CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, "a long TZ, again"));
+  CHILD_CHECK(setenv("TZ", "EST5", 1) == 0);
+  CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, "EST5"));
+  CHILD_CHECK(clearenv() == 0);
+  CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, "clearenv()"));
+  CHILD_CHECK(setenv("TZ", "JST-9", 1) == 0);
+  CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, "JST-9 alone"));
+  CHILD_CHECK(unsetenv("TZ") == 0);
+  CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, "an empty environment"));
+  CHILD_CHECK(setenv("TZ", "EST5", 1) == 0);
+  CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, "EST5 alone"));
 }
 
 TEST(Zone, ChangedInTheEnvironmentAloneIsUsedByLocaltimeAtTheVeryNextCall) {
@@ -631,6 +649,12 @@ TEST(ZoneSyscalls, NoneOfTheirOwnPerCallWithTzUnset) {
 
 TEST(ZoneSyscalls, NoneOfTheirOwnPerCallWithAPosixTz) {
   ExpectNoSyscallsPerCall([] { CHILD_CHECK(setenv("TZ", kUtc.posix, 1) == 0); });
+}
+
+// An environment emptied away leaves nothing to find TZ by: the routines
+// look the long way, and still set the zone no more than once a second.
+TEST(ZoneSyscalls, NoneOfTheirOwnPerCallWithNoEnvironment) {
+  ExpectNoSyscallsPerCall([] { CHILD_CHECK(clearenv() == 0); });
 }
 
 }  // namespace

@@ -92,12 +92,10 @@ ZoneEntry FindZoneEntry(char** environment) {
 // Whether the zone was last set from found's text (or from an unset TZ).
 bool ZoneSetFrom(const ZoneEntry& found) {
   const unsigned sequence = __atomic_load_n(&sZoneSeen.fSequence, __ATOMIC_ACQUIRE);
-  const bool never = __atomic_load_n(&sZoneSeen.fEnvironment, __ATOMIC_RELAXED) ==
-                     const_cast<char**>(kNotAnEnvironment);
   const size_t length = __atomic_load_n(&sZoneSeen.fLength, __ATOMIC_RELAXED);
-  const bool same = !never && (found.fEntry == nullptr ? length == 0
-                                                       : strlen(found.fEntry) + 1 == length &&
-                                                             ZoneTextIs(found.fEntry, length));
+  const bool same = found.fEntry == nullptr
+                        ? length == 0
+                        : strlen(found.fEntry) + 1 == length && ZoneTextIs(found.fEntry, length);
   __atomic_thread_fence(__ATOMIC_ACQUIRE);
   return same && (sequence & 1) == 0 &&
          __atomic_load_n(&sZoneSeen.fSequence, __ATOMIC_RELAXED) == sequence;
@@ -113,30 +111,33 @@ void RecordZone(char** environment, const ZoneEntry& found) {
       !__atomic_compare_exchange_n(&sZoneSeen.fSequence, &sequence, sequence + 1, false,
                                    __ATOMIC_ACQUIRE, __ATOMIC_RELAXED))
     return;
-  // With TZ unset the record keeps the last entry: an entry added or taken
-  // away moves it or the terminator after it. An empty or missing
-  // environment, or an entry too long for the room, is never taken as seen.
+  // With TZ unset the record keeps the last entry (none in an empty
+  // environment): an entry added or taken away moves it or the terminator
+  // after it. A missing environment (clearenv()) is read the long way at
+  // every call, and an entry too long for the room is never taken as the
+  // same.
   size_t place = found.fPlace;
   const char* entry = found.fEntry;
   size_t length = 0;
-  bool never = environment == nullptr;
   if (entry != nullptr) {
     length = strlen(entry) + 1;
-    never = never || length > ZoneSeen::kWords * kWord;
-    size_t i = 0;
-    for (; !never && i + kWord <= length; i += kWord) {
-      uintptr_t word;
-      __builtin_memcpy(&word, entry + i, kWord);
-      __atomic_store_n(&sZoneSeen.fWords[i / kWord], word, __ATOMIC_RELAXED);
-    }
-    if (!never)
+    if (length > ZoneSeen::kWords * kWord) {
+      length = SIZE_MAX;
+      environment = const_cast<char**>(kNotAnEnvironment);
+    } else {
+      size_t i = 0;
+      for (; i + kWord <= length; i += kWord) {
+        uintptr_t word;
+        __builtin_memcpy(&word, entry + i, kWord);
+        __atomic_store_n(&sZoneSeen.fWords[i / kWord], word, __ATOMIC_RELAXED);
+      }
       __atomic_store_n(&sZoneSeen.fRest, ZoneTextRest(entry + i, length - i), __ATOMIC_RELAXED);
-  } else if (place > 0 && !never) {
+    }
+  } else if (environment == nullptr) {
+    environment = const_cast<char**>(kNotAnEnvironment);
+  } else if (place > 0) {
     entry = environment[--place];
-  } else {
-    never = true;
   }
-  if (never) environment = const_cast<char**>(kNotAnEnvironment);
   __atomic_store_n(&sZoneSeen.fEnvironment, environment, __ATOMIC_RELAXED);
   __atomic_store_n(&sZoneSeen.fPlace, place, __ATOMIC_RELAXED);
   __atomic_store_n(&sZoneSeen.fEntry, entry, __ATOMIC_RELAXED);
@@ -175,7 +176,14 @@ void SetZone(char** environment, const ZoneEntry& found, bool textChanged, unsig
 void RecheckZoneTheLongWay() {
   char** const environment = environ;
   const ZoneEntry found = FindZoneEntry(environment);
-  SetZone(environment, found, !ZoneSetFrom(found), static_cast<unsigned long>(time(nullptr)));
+  const bool textChanged = !ZoneSetFrom(found);
+  const unsigned long now = static_cast<unsigned long>(time(nullptr));
+  // TZ moved, not changed: the zone stands, and only where TZ is now is
+  // recorded, unless the second's setting is due too.
+  if (!textChanged &&
+      (found.fEntry != nullptr || __atomic_load_n(&sZoneSetAt, __ATOMIC_RELAXED) == now))
+    return RecordZone(environment, found);
+  SetZone(environment, found, textChanged, now);
 }
 
 void SetZoneForTheSecond(unsigned long now) {

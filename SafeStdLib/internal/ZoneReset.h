@@ -58,9 +58,11 @@ struct ZoneSeen {
   // The environment's array; kNotAnEnvironment for a record never to be
   // taken as seen.
   char** fEnvironment;
-  size_t fPlace;       // of the entry; with TZ unset, of the last entry
+  size_t fPlace;       // of the entry; with TZ unset, of the last entry (0, none)
   const char* fEntry;  // its pointer
-  size_t fLength;      // of the entry's text, its terminator included; 0: TZ unset
+  // Of the entry's text, its terminator included; 0: TZ unset; SIZE_MAX: a
+  // text too long to keep, never the same as any.
+  size_t fLength;
   // The text, "TZ=" first: its whole words, then what is left, in the
   // first bytes of fRest.
   uintptr_t fWords[kWords];
@@ -131,8 +133,9 @@ __attribute__((always_inline)) inline bool ZoneAsRecorded(bool* unset) {
   const char* const entry = environment[place];
   if (entry != expected) return false;
   if (length == 0) {
+    // The last entry, still last; or an environment still empty.
     *unset = true;
-    return environment[place + 1] == nullptr;
+    return entry == nullptr || environment[place + 1] == nullptr;
   }
   const bool same = ZoneTextIs(entry, length);
   __atomic_thread_fence(__ATOMIC_ACQUIRE);
