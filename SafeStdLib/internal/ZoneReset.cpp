@@ -92,11 +92,10 @@ ZoneEntry FindZoneEntry(char** environment) {
 // Whether the zone was last set from found's text (or from an unset TZ).
 bool ZoneSetFrom(const ZoneEntry& found) {
   const unsigned sequence = __atomic_load_n(&sZoneSeen.fSequence, __ATOMIC_ACQUIRE);
-  const size_t length = __atomic_load_n(&sZoneSeen.fLength, __ATOMIC_RELAXED);
+  const size_t length = __atomic_load_n(&sZoneSeen.fLength, __ATOMIC_ACQUIRE);
   const bool same = found.fEntry == nullptr
                         ? length == 0
                         : strlen(found.fEntry) + 1 == length && ZoneTextIs(found.fEntry, length);
-  __atomic_thread_fence(__ATOMIC_ACQUIRE);
   return same && (sequence & 1) == 0 &&
          __atomic_load_n(&sZoneSeen.fSequence, __ATOMIC_RELAXED) == sequence;
 }

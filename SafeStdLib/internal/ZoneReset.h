@@ -48,7 +48,9 @@ extern "C" char** environ;
 // entry too long for the room is never taken as seen: such a zone is set
 // again at every call (no system call for a POSIX rule; for a zone file,
 // what glibc's own call would make). Every field is read and written
-// atomically.
+// atomically; a reader loads the fields with acquire, so that its second
+// read of the count comes after them (plain loads on x86-64, and no fence,
+// which ThreadSanitizer does not model).
 struct ZoneSeen {
   // The entry's text is compared a word at a time: a word is a uintptr_t,
   // which every target loads atomically with a plain load.
@@ -105,10 +107,10 @@ __attribute__((always_inline)) inline bool ZoneTextIs(const char* entry, size_t 
   for (; i + ZoneSeen::kWord <= length; i += ZoneSeen::kWord) {
     uintptr_t word;
     __builtin_memcpy(&word, entry + i, ZoneSeen::kWord);
-    if (word != __atomic_load_n(&sZoneSeen.fWords[i / ZoneSeen::kWord], __ATOMIC_RELAXED))
+    if (word != __atomic_load_n(&sZoneSeen.fWords[i / ZoneSeen::kWord], __ATOMIC_ACQUIRE))
       return false;
   }
-  return ZoneTextRest(entry + i, length - i) == __atomic_load_n(&sZoneSeen.fRest, __ATOMIC_RELAXED);
+  return ZoneTextRest(entry + i, length - i) == __atomic_load_n(&sZoneSeen.fRest, __ATOMIC_ACQUIRE);
 }
 
 // The short way: whether TZ is where, and what, the record says, and the
@@ -120,11 +122,10 @@ __attribute__((always_inline)) inline bool ZoneTextIs(const char* entry, size_t 
 __attribute__((always_inline)) inline bool ZoneAsRecorded(bool* unset) {
   char** const environment = environ;
   const unsigned sequence = __atomic_load_n(&sZoneSeen.fSequence, __ATOMIC_ACQUIRE);
-  char** const recorded = __atomic_load_n(&sZoneSeen.fEnvironment, __ATOMIC_RELAXED);
-  const size_t place = __atomic_load_n(&sZoneSeen.fPlace, __ATOMIC_RELAXED);
-  const char* const expected = __atomic_load_n(&sZoneSeen.fEntry, __ATOMIC_RELAXED);
-  const size_t length = __atomic_load_n(&sZoneSeen.fLength, __ATOMIC_RELAXED);
-  __atomic_thread_fence(__ATOMIC_ACQUIRE);
+  char** const recorded = __atomic_load_n(&sZoneSeen.fEnvironment, __ATOMIC_ACQUIRE);
+  const size_t place = __atomic_load_n(&sZoneSeen.fPlace, __ATOMIC_ACQUIRE);
+  const char* const expected = __atomic_load_n(&sZoneSeen.fEntry, __ATOMIC_ACQUIRE);
+  const size_t length = __atomic_load_n(&sZoneSeen.fLength, __ATOMIC_ACQUIRE);
   if (__builtin_expect(((sequence & 1) |
                         (__atomic_load_n(&sZoneSeen.fSequence, __ATOMIC_RELAXED) ^ sequence)) != 0,
                        0) ||
@@ -138,7 +139,6 @@ __attribute__((always_inline)) inline bool ZoneAsRecorded(bool* unset) {
     return entry == nullptr || environment[place + 1] == nullptr;
   }
   const bool same = ZoneTextIs(entry, length);
-  __atomic_thread_fence(__ATOMIC_ACQUIRE);
   return same && __atomic_load_n(&sZoneSeen.fSequence, __ATOMIC_RELAXED) == sequence;
 }
 
