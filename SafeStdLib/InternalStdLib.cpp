@@ -21,6 +21,12 @@
 // beside it where SafeStdLib.h says so, a 64-bit time. _TIME_BITS=64 would
 // widen time_t here, so it is dropped before any header reads it.
 #undef _TIME_BITS
+// Nor does _FORTIFY_SOURCE change what the routines do. It would turn their
+// own calls of the C library's printers into glibc's checking ones, which
+// refuse a %n in writable memory at every level of every host, and end the
+// process holding the mutex. A host's level asks for those checks itself,
+// through the _fchk entries, which make them before any lock.
+#undef _FORTIFY_SOURCE
 
 #include <errno.h>
 #include <limits.h>
