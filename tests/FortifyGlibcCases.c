@@ -272,5 +272,8 @@ int main(void) {
   CHK_FAIL2_END
 
   printf("%d passed, %d failed\n", passed, failed);
+#if FORTIFY_LEVEL == 3
+  free(buf);
+#endif
   return failed != 0;
 }
