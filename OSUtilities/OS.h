@@ -40,8 +40,13 @@ class SAFESTDLIB_API OS {
   //
   // After each acquisition of the standard-library mutex that had to wait,
   // the thread that waited calls tracer(message, mutex, waitNanos), holding
-  // the mutex: the tracer must be quick, may call the routines, and must
-  // stay loaded while it is set. Null stops the calls. Never blocks. An
+  // the mutex and with cancellation disabled: no cancellation acts inside
+  // it (one that is pending acts at the thread's next cancellation point
+  // after the routine), since the routines other than the printers are no
+  // cancellation points. The tracer must be quick, may call the routines,
+  // must not wait for another thread that may be waiting for the mutex (it
+  // holds it), nor for a stream that such a thread holds, and must stay
+  // loaded while it is set. Null stops the calls. Never blocks. An
   // exception the tracer throws is caught and dropped, and said once on
   // standard error: it would otherwise cross a routine that has C linkage
   // and leave the waiting thread holding the level it was taking, with
@@ -54,7 +59,8 @@ class SAFESTDLIB_API OS {
   // A thread that has waited millis milliseconds for the standard-library
   // mutex writes one line on standard error, once per stall however many
   // threads wait: how long, how many threads wait, and the holder's
-  // pthread_t. 0, the default, writes nothing. Never blocks.
+  // pthread_t. 0, the default, writes nothing. The line is written with
+  // cancellation disabled. Never blocks.
   static void SetStdLibMutexStallMillis(UInt32 millis);
 
   // GetStdLibMutex()
@@ -68,7 +74,10 @@ class SAFESTDLIB_API OS {
   //
   // fork() waits for it: the forking thread takes it before the fork and
   // gives it back in parent and child, so the child starts with the mutex
-  // free, or held only by the forking thread at the levels it had.
+  // free, or held only by the forking thread at the levels it had, and
+  // with none of its parent's exit: a child forked while the parent exits
+  // has a usable mutex, and one forked while the exit waits for the mutex
+  // holds it at its own exit.
   //
   // On glibc (every version), exit() takes it for good once every exit
   // handler and destructor has run, the shared libraries' included, so
@@ -79,9 +88,16 @@ class SAFESTDLIB_API OS {
   // print blocked on a slow reader holds up the C library's own flush as
   // long), and at most half a second for a holder that is not printing.
   // The exiting thread keeps full use of the routines, and a destructor may
-  // wait for a thread that prints. An exit handler registered with
+  // wait for a thread that prints. Once the hold has it (or has given up on
+  // its holder), a routine called by another thread waits for it until
+  // half a second later at most, and then makes its C library call without
+  // it (a print prints nothing and returns -1: it would run into the final
+  // flush), so that a thread that holds a stream, which the C library's
+  // final flush needs, lets go of it. Lock() by host code still waits for
+  // good. An exit handler registered with
   // __cxa_atexit(fn, arg, NULL) from a shared library's constructor runs
-  // after the hold: one that waits for a thread that prints hangs the exit.
+  // after the hold: one that waits for a thread that prints finds that
+  // thread's prints held up by that half second.
   //
   // A thread that ends while it holds it (returns, pthread_exit(), or
   // cancelled without unwinding through a locker) has every level released

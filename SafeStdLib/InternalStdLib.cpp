@@ -56,15 +56,18 @@ class OS_SCOPED_CAPABILITY NoLocker {
  public:
   explicit NoLocker(OSMutex* inMutexP) OS_ACQUIRE(inMutexP) { (void)inMutexP; }
   ~NoLocker() OS_RELEASE() {}
+  bool Without() const { return false; }
 };
-void TakeStdLibMutex() {}
+bool TakeStdLibMutex() { return true; }
 void GiveStdLibMutex() {}
 }  // namespace
 #  define OSCallLocker NoLocker
 #else
 namespace {
-inline void TakeStdLibMutex() OS_NO_THREAD_SAFETY_ANALYSIS {
-  OSMutexProtocol::Lock(*OSStdLibMutexInUse());
+// False once the exit hold has kept the mutex past the routines' bound
+// (OSMutexProtocol::LockForCall()): the caller then holds nothing.
+inline bool TakeStdLibMutex() OS_NO_THREAD_SAFETY_ANALYSIS {
+  return OSMutexProtocol::LockForCall(*OSStdLibMutexInUse());
 }
 inline void GiveStdLibMutex() OS_NO_THREAD_SAFETY_ANALYSIS {
   OSMutexProtocol::Unlock(*OSStdLibMutexInUse());
@@ -105,13 +108,18 @@ static void CountUncountablePrint(UInt64 maxChars) OS_REQUIRES(OS::sStdLibOSMute
   if (sTotalChars <= maxChars) sTotalChars = maxChars + 1;
 }
 
+// The capped printer's record is the mutex's to guard: past the exit's
+// bound (OSCallLocker::Without()) the getter says 0 and the setter changes
+// nothing, as the printers then print nothing.
 UInt32 zuvo_getmaxprintfcharsinK() {
   OSCallLocker locker(OSStdLibMutexInUse());
+  if (OS_UNLIKELY(locker.Without())) return 0;
   return sMaxTotalCharsInK;
 }
 
 void zuvo_setmaxprintfcharsinK(UInt32 newMaxCharsInK) {
   OSCallLocker locker(OSStdLibMutexInUse());
+  if (OS_UNLIKELY(locker.Without())) return;
   sMaxTotalCharsInK = newMaxCharsInK;
 }
 
@@ -193,6 +201,17 @@ __attribute__((always_inline)) static inline int PrintHeld(
   return result;
 }
 
+// A print whose wait for the mutex outlasted the bound after the exit hold
+// (TakeStdLibMutex() false: the exit holds the mutex, and the process is
+// about to end) prints nothing and returns -1, errno as it was. Made
+// without the mutex it would run into the C library's final flush, which
+// tears or doubles it before glibc 2.41 and cuts it after, and the bound
+// can pass before the process ends (an exit handler that runs after the
+// hold: ThreadSanitizer's runtime sleeps a second in one). A line is then
+// whole and once, or not at all, and a thread that prints on finds every
+// later print refused too, so its output has no gap.
+constexpr int kRefusedAfterExit = -1;
+
 // PrintLocked()'s way when another thread holds the stream: wait for the
 // stream holding nothing, and take both again.
 template <PrintFn print>
@@ -200,7 +219,7 @@ __attribute__((noinline)) static int PrintAfterWaiting(FILE* file, const char* f
   for (;;) {
     flockfile(file);
     funlockfile(file);
-    TakeStdLibMutex();
+    if (OS_UNLIKELY(!TakeStdLibMutex())) return kRefusedAfterExit;
     if (ftrylockfile(file) == 0)
       return PrintHeld<print, true>(*OSPrivate::sView.fExit, file, fmt, args);
     GiveStdLibMutex();
@@ -229,8 +248,8 @@ __attribute__((always_inline)) static inline int PrintLocked(FILE* file, const c
     if (OS_UNLIKELY(ftrylockfile(file) != 0)) flockfile(file);
     return PrintHeld<print, false>(exit, file, fmt, args);
   }
-  TakeStdLibMutex();
-  if (OS_UNLIKELY(__atomic_load_n(&exit.fExitWaiting, __ATOMIC_RELAXED) != 0))
+  if (OS_UNLIKELY(!TakeStdLibMutex())) return kRefusedAfterExit;
+  if (OS_UNLIKELY(__atomic_load_n(&exit.fExitHold, __ATOMIC_RELAXED) == kOSExitHoldWaiting))
     return PrintAfterExit<print>(file, fmt, args);
   if (OS_LIKELY(ftrylockfile(file) == 0)) return PrintHeld<print, true>(exit, file, fmt, args);
   GiveStdLibMutex();
@@ -239,14 +258,15 @@ __attribute__((always_inline)) static inline int PrintLocked(FILE* file, const c
 
 // PrintLocked()'s way while the exit hold waits for the mutex, for a caller
 // that held no level before: it lets go and waits until the hold has the
-// mutex (then it waits for good, as every thread but the exiting one does)
-// or has given up. One that did hold a level prints, and the hold waits for
-// it.
+// mutex (then it waits for the exit's bound, as every thread but the
+// exiting one does) or has given up. One that did hold a level prints, and
+// the hold waits for it.
 template <PrintFn print>
 static int PrintAfterExit(FILE* file, const char* fmt, va_list args) {
   GiveStdLibMutex();
   const struct timespec oneMilli = {0, 1000 * 1000};
-  while (__atomic_load_n(&OSPrivate::sView.fExit->fExitWaiting, __ATOMIC_RELAXED) != 0)
+  while (__atomic_load_n(&OSPrivate::sView.fExit->fExitHold, __ATOMIC_RELAXED) ==
+         kOSExitHoldWaiting)
     nanosleep(&oneMilli, nullptr);
   return PrintLocked<print>(file, fmt, args);
 }
@@ -640,9 +660,32 @@ static char* CopyText(const char* text, char* buffer, int buffLen) {
 
 static bool IsUsable(const char* buffer, int buffLen) { return buffer != nullptr && buffLen >= 1; }
 
+// Past the exit's bound (OSCallLocker::Without()) the text and time
+// routines make the reentrant call instead, into storage of their own: the
+// texts are the same, but that asctime_r() refuses a year of more than
+// four digits. strerror_r() is the GNU form with glibc's C++ (the text, in
+// the buffer or not) and POSIX's elsewhere (0, and the text in the buffer).
+[[maybe_unused]] static const char* ErrorText(const char* text, const char*) { return text; }
+[[maybe_unused]] static const char* ErrorText(int err, const char* scratch) {
+  return err == 0 ? scratch : nullptr;
+}
+
+__attribute__((noinline, cold)) static char* StrerrorWithoutMutex(int errnum, char* buffer,
+                                                                  int buffLen) {
+  char scratch[256];
+  return CopyText(ErrorText(strerror_r(errnum, scratch, sizeof scratch), scratch), buffer, buffLen);
+}
+
+__attribute__((noinline, cold)) static char* AsctimeWithoutMutex(const struct tm* timeptr,
+                                                                 char* buffer, int buffLen) {
+  char scratch[64];
+  return CopyText(timeptr != nullptr ? asctime_r(timeptr, scratch) : nullptr, buffer, buffLen);
+}
+
 __attribute__((always_inline)) static inline char* LockedStrerror(int errnum, char* buffer,
                                                                   int buffLen) {
   OSCallLocker locker(OSStdLibMutexInUse());
+  if (OS_UNLIKELY(locker.Without())) return StrerrorWithoutMutex(errnum, buffer, buffLen);
   return CopyText(strerror(errnum), buffer, buffLen);
 }
 
@@ -656,14 +699,17 @@ using WideTime = __time64_t;
 // glibc exports these from 2.34 on; its time/time.h declares them only as
 // the names that a _TIME_BITS=64 host's gmtime and localtime_r reach.
 extern "C" struct tm* __gmtime64(const __time64_t* timer) noexcept;
+extern "C" struct tm* __gmtime64_r(const __time64_t* timer, struct tm* tp) noexcept;
 extern "C" struct tm* __localtime64_r(const __time64_t* timer, struct tm* tp) noexcept;
 static struct tm* GmtimeOf(const WideTime* when) { return __gmtime64(when); }
+static struct tm* GmtimeROf(const WideTime* when, struct tm* tp) { return __gmtime64_r(when, tp); }
 static struct tm* LocaltimeOf(const WideTime* when, struct tm* tp) {
   return __localtime64_r(when, tp);
 }
 #else
 using WideTime = time_t;
 static struct tm* GmtimeOf(const WideTime* when) { return gmtime(when); }
+static struct tm* GmtimeROf(const WideTime* when, struct tm* tp) { return gmtime_r(when, tp); }
 static struct tm* LocaltimeOf(const WideTime* when, struct tm* tp) { return localtime_r(when, tp); }
 #endif
 
@@ -675,13 +721,15 @@ __attribute__((always_inline)) static inline char* LockedCtime(WideTime when, ch
   // set.
   [[maybe_unused]] ZoneCall zoneCall;
   struct tm local;
-  return CopyText(LocaltimeOf(&when, &local) != nullptr ? asctime(&local) : nullptr, buffer,
-                  buffLen);
+  const struct tm* const converted = LocaltimeOf(&when, &local);
+  if (OS_UNLIKELY(locker.Without())) return AsctimeWithoutMutex(converted, buffer, buffLen);
+  return CopyText(converted != nullptr ? asctime(&local) : nullptr, buffer, buffLen);
 }
 
 __attribute__((always_inline)) static inline char* LockedAsctime(const struct tm* timeptr,
                                                                  char* buffer, int buffLen) {
   OSCallLocker locker(OSStdLibMutexInUse());
+  if (OS_UNLIKELY(locker.Without())) return AsctimeWithoutMutex(timeptr, buffer, buffLen);
   return CopyText(asctime(timeptr), buffer, buffLen);
 }
 
@@ -727,10 +775,19 @@ static struct tm* CopyTime(const struct tm* time, struct tm* result) {
   return result;
 }
 
+// zuvo_gmtime() past the exit's bound: the reentrant call, through a copy,
+// so that a failed conversion leaves *result as it was.
+__attribute__((noinline, cold)) static struct tm* GmtimeWithoutMutex(WideTime when,
+                                                                     struct tm* result) {
+  struct tm converted;
+  return CopyTime(GmtimeROf(&when, &converted), result);
+}
+
 __attribute__((always_inline)) static inline struct tm* LockedGmtime(WideTime when,
                                                                      struct tm* result) {
   OSCallLocker locker(OSStdLibMutexInUse());
   [[maybe_unused]] ZoneCall zoneCall;
+  if (OS_UNLIKELY(locker.Without())) return GmtimeWithoutMutex(when, result);
   return CopyTime(GmtimeOf(&when), result);
 }
 

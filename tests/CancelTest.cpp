@@ -8,6 +8,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "OS.h"
@@ -174,6 +175,61 @@ TEST(Cancel, MaxprintfCountsNothingForTheCancelledPrint) {
     zuvo_setmaxprintfcharsinK(0);
     CHILD_CHECK(zuvo_maxprintf("x") == 1);
     CHILD_CHECK(zuvo_maxprintf("x") == -1);
+  });
+  ASSERT_TRUE(result.ExitedCleanly()) << result.Describe();
+}
+
+// A routine that is not a printer is no cancellation point, even while it
+// waits: neither the stall line it writes nor the tracer it calls acts on a
+// cancellation. A thread cancelled while it waits in zuvo_snprintf returns
+// from it, having counted its wait, and is cancelled at its own next
+// cancellation point.
+int gReturned = 0;  // atomically
+
+void SleepingTracer(const char*, const void*, UInt64) { usleep(1000); }
+
+void* SnprintfThenTestCancel(void*) {
+  char text[16];
+  zuvo_snprintf(text, sizeof text, "%d", 42);
+  __atomic_store_n(&gReturned, 1, __ATOMIC_RELAXED);
+  pthread_testcancel();
+  return nullptr;
+}
+
+TEST(Cancel, ARoutineThatIsNotAPrinterIsNoCancellationPointWhileItWaits) {
+  const ChildResult result = RunInChild([] {
+    FILE* errors = tmpfile();
+    const int savedStderr = dup(STDERR_FILENO);
+    CHILD_CHECK(errors != nullptr && savedStderr >= 0);
+    CHILD_CHECK(dup2(fileno(errors), STDERR_FILENO) == STDERR_FILENO);
+    // Two stalls, each with its line, then a wait that the tracer sees.
+    bool returned[3] = {false, false, false};
+    for (int round = 0; round < 3; ++round) {
+      OS::SetStdLibMutexStallMillis(round < 2 ? 20 : 0);
+      OS::SetStdLibMutexTracer(round < 2 ? nullptr : SleepingTracer);
+      __atomic_store_n(&gReturned, 0, __ATOMIC_RELAXED);
+      ForeignHolder holder;
+      pthread_t thread;
+      CHILD_CHECK(pthread_create(&thread, nullptr, SnprintfThenTestCancel, nullptr) == 0);
+      usleep(5 * 1000);
+      CHILD_CHECK(pthread_cancel(thread) == 0);
+      usleep(60 * 1000);  // past the stall line
+      holder.Release();
+      void* exitValue = nullptr;
+      CHILD_CHECK(pthread_join(thread, &exitValue) == 0 && exitValue == PTHREAD_CANCELED);
+      returned[round] = __atomic_load_n(&gReturned, __ATOMIC_RELAXED) == 1;
+    }
+    OS::SetStdLibMutexTracer(nullptr);
+    CHILD_CHECK(dup2(savedStderr, STDERR_FILENO) == STDERR_FILENO);
+    CHILD_CHECK(returned[0] && returned[1] && returned[2]);
+    CheckMutexFree();
+    rewind(errors);
+    const std::string said = ReadAll(fileno(errors));
+    const std::string stall =
+        "SafeStdLib: waited 20 ms for the standard-library mutex; 1 thread(s) wait";
+    CHILD_CHECK(said.find(stall) == 0);
+    CHILD_CHECK(said.find(stall, 1) != std::string::npos);
+    CHILD_CHECK(std::count(said.begin(), said.end(), '\n') == 2);
   });
   ASSERT_TRUE(result.ExitedCleanly()) << result.Describe();
 }

@@ -12,6 +12,7 @@
 
 #include "OSUtilities/OS.h"
 #include "OSUtilities/internal/OSClock.h"
+#include "OSUtilities/internal/OSMutexProtocol.h"
 #include "OSUtilities/internal/OSPlatform.h"
 #include "OSUtilities/internal/OSProcessJoin.h"
 #include "OSUtilities/internal/OSProcessRecord.h"
@@ -28,6 +29,12 @@ constexpr int kExitTickMicros = 100;
 // Whether this copy took charge of the process, and so holds the mutex at
 // exit.
 bool sArmed = false;
+
+// Where this process's exit hold is: not arranged (no exit under way),
+// registered with the C library, waiting for the mutex, or over.
+// Atomically.
+enum HoldState : int { kHoldNone, kHoldArranged, kHoldWaiting, kHoldOver };
+int sHoldState = kHoldNone;
 
 // Whether the C library's flush at exit leaves no room for a print: musl
 // takes each stream's lock as it flushes and keeps it, so a print either
@@ -61,11 +68,24 @@ bool ExitFlushKeepsStreamsLocked() {
 // state at the first). While it waits, a printer that takes the mutex lets
 // it go again (InternalStdLib.cpp), so threads that print without a pause
 // cannot keep it from the exit.
+//
+// Once it has the mutex, or has given up on its holder, the hold is over:
+// it marks that and wakes the sleepers, and from then on a routine waits
+// for the mutex until OSMutexProtocol::kAfterExitHoldMillis later at most,
+// and then makes its call without it (a print: none). A thread that holds
+// a stream (flockfile, a stream's write function) and calls a routine then
+// lets go of the stream in bounded time, for the C library's final flush,
+// which from 2.41 takes each stream's lock. A process whose exit has more
+// than one hold registered (below) holds once.
 void HoldAtExit(void*) OS_NO_THREAD_SAFETY_ANALYSIS {
+  int arranged = kHoldArranged;
+  if (!__atomic_compare_exchange_n(&sHoldState, &arranged, kHoldWaiting, false, __ATOMIC_ACQ_REL,
+                                   __ATOMIC_ACQUIRE))
+    return;
   OSProcessExit& printers = *OSPrivate::sView.fExit;
   const struct timespec tick = {0, kExitTickMicros * 1000};
   const UInt64 bound = static_cast<UInt64>(kExitWaitMillis) * 1000 * 1000;
-  __atomic_store_n(&printers.fExitWaiting, 1, __ATOMIC_RELAXED);
+  __atomic_store_n(&printers.fExitHold, kOSExitHoldWaiting, __ATOMIC_RELAXED);
   UInt64 waited = 0;  // while the holder was not printing
   for (UInt64 last = OSNowNanos(); !OS::sStdLibOSMutex.TryLock();) {
     const bool printing = __atomic_load_n(&printers.fPrinting, __ATOMIC_RELAXED) != 0;
@@ -75,7 +95,9 @@ void HoldAtExit(void*) OS_NO_THREAD_SAFETY_ANALYSIS {
     last = now;
     if (waited >= bound) break;
   }
-  __atomic_store_n(&printers.fExitWaiting, 0, __ATOMIC_RELAXED);
+  __atomic_store_n(&sHoldState, kHoldOver, __ATOMIC_RELEASE);
+  __atomic_store_n(&printers.fExitHold, kOSExitHoldOver, __ATOMIC_RELEASE);
+  OSMutexProtocol::WakeWaiters(OS::sStdLibOSMutex);
 }
 
 }  // namespace
@@ -85,10 +107,35 @@ void HoldAtExit(void*) OS_NO_THREAD_SAFETY_ANALYSIS {
 // process's own exit handlers. A handler registered here runs once all the
 // destructors have run, the shared libraries' included, so that none of
 // them can wait for a thread that waits for the exit hold.
+//
+// The hold is registered twice: glibc takes an exit handler off its list
+// as it runs it, so a child forked while the first runs would have none of
+// its own. The parent runs the second to no effect, its hold being over,
+// and a child forked before that has it on its list, for its own exit. A
+// fork's handlers cannot register one: glibc runs them holding its
+// fork-handler lock, which its finalisation of an object, under way in the
+// exiting thread, takes while it holds the exit handlers' lock. A child
+// forked once the hold is over has none. (From glibc 2.41 a child forked
+// during its parent's exit cannot run exit() at all: the C library's own
+// exit lock stays taken there. _exit() is its way out.)
 __attribute__((destructor(101))) static void OSArrangeExitHold() {
   if (!sArmed || ExitFlushKeepsStreamsLocked()) return;
-  if (__cxa_atexit(HoldAtExit, nullptr, nullptr) != 0)
+  if (__cxa_atexit(HoldAtExit, nullptr, nullptr) != 0) {
     OSSayOfThisCopy("cannot hold the mutex at exit: a print may be torn by the final flush");
+    return;
+  }
+  __atomic_store_n(&sHoldState, kHoldArranged, __ATOMIC_RELEASE);
+  (void)__cxa_atexit(HoldAtExit, nullptr, nullptr);  // without it, no hold in such a child
 }
 
 void OSArmExitHold() { sArmed = true; }
+
+void OSStartChildWithoutTheExit() {
+  OSProcessExit& printers = *OSPrivate::sView.fExit;
+  __atomic_store_n(&printers.fPrinting, 0, __ATOMIC_RELAXED);
+  __atomic_store_n(&printers.fExitHold, kOSExitHoldNone, __ATOMIC_RELAXED);
+  const int hold = __atomic_load_n(&sHoldState, __ATOMIC_RELAXED);
+  __atomic_store_n(&sHoldState,
+                   hold == kHoldArranged || hold == kHoldWaiting ? kHoldArranged : kHoldNone,
+                   __ATOMIC_RELAXED);
+}

@@ -11,4 +11,10 @@
 // blocks.
 void OSArmExitHold();
 
+// For the copy in charge's fork handler, in the child: the child starts
+// with none of its parent's exit: no hold waiting or over, no print
+// marked; a child forked before the parent's hold was over holds the
+// mutex at its own exit (OSExitHold.cpp). Never blocks.
+void OSStartChildWithoutTheExit();
+
 #endif  // OSExitHold_H

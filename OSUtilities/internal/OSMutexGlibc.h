@@ -170,6 +170,34 @@ inline int TakeContended(int& word, unsigned long long timeoutNanos) {
   return 0;
 }
 
+// One round of TakeContended(), for a waiter that must look at something
+// else between its sleeps: takes the word if it is free, marking it, and
+// returns 0; otherwise sleeps on it once, for up to timeoutNanos, and
+// returns EAGAIN (woken, or the word changed) or ETIMEDOUT, or the errno
+// of a call that cannot fail on a valid address.
+inline int TakeContendedOrSleep(int& word, unsigned long long timeoutNanos) {
+  if (__atomic_exchange_n(&word, kContended, __ATOMIC_ACQUIRE) == kFree) return 0;
+  const KernelTimeout timeout = TimeoutOf(timeoutNanos);
+  const int saved = errno;
+  int err = EAGAIN;
+  if (syscall(SYS_futex, &word, FUTEX_WAIT_PRIVATE, kContended, &timeout, nullptr, 0) < 0) {
+    err = errno;
+    if (err == EINTR) err = EAGAIN;
+  }
+  errno = saved;
+  return err;
+}
+
+// Wakes every thread asleep on the word. Returns 0, or the errno of a call
+// that cannot fail on a valid address.
+inline int WakeAll(int& word) {
+  const int saved = errno;
+  if (syscall(SYS_futex, &word, FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr, 0) < 0)
+    return errno;
+  errno = saved;
+  return 0;
+}
+
 // Sleeps for up to nanos while the word stays kTaken, without marking it:
 // the holder's unlock then makes no system call, and wakes nobody. Returns
 // at once when the word is no longer kTaken. Sets *woken when a wake ended

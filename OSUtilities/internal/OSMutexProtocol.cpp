@@ -28,9 +28,11 @@ bool OSMutexProtocol::TryTakeByCall(OSMutex& m) {
   return err == 0;
 }
 
-void OSMutexProtocol::LockByCalls(OSMutex& m) {
-  if (TryLockByCalls(m)) return;
-  WaitInCalls(m, pthread_self());
+void OSMutexProtocol::LockByCalls(OSMutex& m) { (void)LockByCalls(m, false); }
+
+bool OSMutexProtocol::LockByCalls(OSMutex& m, bool forCall) {
+  if (TryLockByCalls(m)) return true;
+  return WaitInCalls(m, pthread_self(), forCall);
 }
 
 void OSMutexProtocol::UnlockByCalls(OSMutex& m) {
@@ -65,14 +67,17 @@ __thread bool OSMutexProtocol::sFast __attribute__((tls_model("initial-exec"))) 
 int OSGlibc::sByCalls = 1;
 uintptr_t OSGlibc::sThreadPointerOffset = 0;
 
-void OSMutexProtocol::LockSlow(OSMutex& m) {
-  if (OSGlibc::ByCalls()) return LockByCalls(m);
+void OSMutexProtocol::LockSlow(OSMutex& m) { (void)TakeSlow(m, false); }
+
+bool OSMutexProtocol::LockSlowForCall(OSMutex& m) { return TakeSlow(m, true); }
+
+bool OSMutexProtocol::TakeSlow(OSMutex& m, bool forCall) {
+  if (OSGlibc::ByCalls()) return LockByCalls(m, forCall);
   if (!sThreadEnd.fArranged) ArrangeThreadEnd();
   const pthread_t self = OSGlibc::CurrentThread();
-  if (OSGlibc::TryAcquire(m.fMutex))
-    Taken(m, self);
-  else
-    WaitOnWord(m, self);
+  if (!OSGlibc::TryAcquire(m.fMutex)) return WaitOnWord(m, self, forCall);
+  Taken(m, self);
+  return true;
 }
 
 bool OSMutexProtocol::TryLockSlow(OSMutex& m) {
@@ -137,6 +142,23 @@ bool OSMutexWait::sSpins = true;
 __attribute__((constructor(101))) static void OSChooseHowToLock() {
   OSMutexProtocol::ChoosePath();
   if (MayRunOnOneCpuOnly()) __atomic_store_n(&OSMutexWait::sSpins, false, __ATOMIC_RELAXED);
+}
+
+// ---- A fork child's mutex, and the exit hold's wake.
+
+void OSMutexProtocol::ResetInChild(OSMutex& m) {
+  m.fMutex = pthread_mutex_t PTHREAD_MUTEX_INITIALIZER;
+  SetHolder(m, pthread_t());
+  m.fHolderCount = 0;
+}
+
+void OSMutexProtocol::WakeWaiters(OSMutex& m) {
+#if OS_MUTEX_FAST_PATH
+  const int err = OSGlibc::WakeAll(m.fMutex.__data.__lock);
+  if (err != 0) Fail("futex wake", err);
+#else
+  (void)m;  // the routines' waiters in the pthread calls look again on their own
+#endif
 }
 
 // ---- For the library's own tests, and for race detectors.

@@ -76,6 +76,26 @@ class OSMutexProtocol {
   static void Unlock(OSMutex& m) OS_RELEASE(m) OS_NO_THREAD_SAFETY_ANALYSIS;
   static bool TryLock(OSMutex& m) OS_TRY_ACQUIRE(true, m) OS_NO_THREAD_SAFETY_ANALYSIS;
 
+  // Lock() for the routines' own calls, the same but for one bound: once
+  // the exit hold is over (kOSExitHoldOver), a wait for the
+  // standard-library mutex ends kAfterExitHoldMillis after this copy first
+  // saw the hold over, at the latest, and no later call waits. Returns
+  // false when that has passed without the mutex (the exit holds it, and
+  // the process is about to end); the caller then makes its call without
+  // it, so that a thread that holds a stream which the C library's final
+  // flush waits for cannot hang the exit. Otherwise true, holding a level.
+  static bool LockForCall(OSMutex& m) OS_TRY_ACQUIRE(true, m) OS_NO_THREAD_SAFETY_ANALYSIS;
+  static constexpr int kAfterExitHoldMillis = 500;
+
+  // For a fork child whose forking thread could not take m (LockForCall()
+  // gave up): m is left held by a thread that the child does not have, and
+  // starts free.
+  static void ResetInChild(OSMutex& m) OS_NO_THREAD_SAFETY_ANALYSIS;
+
+  // Wakes every thread asleep on m's lock word, so that a waiter for it
+  // sees that the exit hold is over. Never blocks.
+  static void WakeWaiters(OSMutex& m);
+
   // Gives up every level that the calling thread, which is ending, still
   // holds; returns how many.
   static UInt32 ReleaseForEndedThread(OSMutex& m) OS_NO_THREAD_SAFETY_ANALYSIS;
@@ -108,8 +128,10 @@ class OSMutexProtocol {
   static int SpinBudgetOf(const OSMutex& m);
 
  private:
-  // Every lock, unlock and try through the pthread calls.
+  // Every lock, unlock and try through the pthread calls; LockByCalls()
+  // with forCall is LockForCall()'s, and says whether it took m.
   OS_OUT_OF_LINE static void LockByCalls(OSMutex& m);
+  OS_OUT_OF_LINE static bool LockByCalls(OSMutex& m, bool forCall);
   OS_OUT_OF_LINE static void UnlockByCalls(OSMutex& m);
   OS_OUT_OF_LINE static bool TryLockByCalls(OSMutex& m);
   // The fast path's lock and try of a first level, once the thread-local
@@ -117,7 +139,12 @@ class OSMutexProtocol {
   // takes the word, or the pthread calls' way before the self-test has
   // passed; the lock waits for another thread's hold with WaitOnWord().
   OS_SLOW_PATH static void LockSlow(OSMutex& m);
+  OS_SLOW_PATH static bool LockSlowForCall(OSMutex& m);
+  static bool TakeSlow(OSMutex& m, bool forCall);
   OS_SLOW_PATH static bool TryLockSlow(OSMutex& m);
+  // Lock() and LockForCall(), inline: kForCall bounds the wait.
+  template <bool kForCall>
+  static bool Take(OSMutex& m);
   // The fast path's unlock by a thread that it did not find holding m.
   OS_SLOW_PATH static void UnlockNotHeld(OSMutex& m);
   // The last level's release through pthread_mutex_unlock().
@@ -125,9 +152,11 @@ class OSMutexProtocol {
   // Takes m, held by another thread, for self: spins while that is likely
   // to win, then sleeps until the holder lets go. On the lock word
   // (OSMutexWaitWord.cpp), by the fast path; in the pthread calls
-  // (OSMutexWaitCalls.cpp), by the pthread-call path.
-  static void WaitOnWord(OSMutex& m, pthread_t self);
-  static void WaitInCalls(OSMutex& m, pthread_t self);
+  // (OSMutexWaitCalls.cpp), by the pthread-call path. forCall: a
+  // LockForCall()'s wait, which gives up at the exit's deadline (then
+  // false, nothing taken or counted).
+  static bool WaitOnWord(OSMutex& m, pthread_t self, bool forCall);
+  static bool WaitInCalls(OSMutex& m, pthread_t self, bool forCall);
   // pthread_mutex_trylock() of m's pthread mutex; true when it took it.
   static bool TryTakeByCall(OSMutex& m);
   // The fast path's unlock of a lock word that was other than kTaken.
@@ -189,16 +218,25 @@ class OSMutexProtocol {
 // A thread that holds m takes and gives back a level with plain loads and
 // stores: the holder's own id, compared first, is what tells it so. Only a
 // first level touches the lock word, with one atomic step each way.
-inline void OSMutexProtocol::Lock(OSMutex& m) {
+template <bool kForCall>
+inline bool OSMutexProtocol::Take(OSMutex& m) {
   const pthread_t self = OSGlibc::CurrentThread();
   if (HeldBy(m, self)) {
     ++m.fHolderCount;
-    return;
+    return true;
   }
-  if (OS_UNLIKELY(!sFast) || OS_UNLIKELY(!OSGlibc::TryAcquire(m.fMutex))) return LockSlow(m);
+  if (OS_UNLIKELY(!sFast) || OS_UNLIKELY(!OSGlibc::TryAcquire(m.fMutex))) {
+    if constexpr (kForCall) return LockSlowForCall(m);
+    LockSlow(m);
+    return true;
+  }
   SetHolder(m, self);
   m.fHolderCount = 1;
+  return true;
 }
+
+inline void OSMutexProtocol::Lock(OSMutex& m) { (void)Take<false>(m); }
+inline bool OSMutexProtocol::LockForCall(OSMutex& m) { return Take<true>(m); }
 
 inline void OSMutexProtocol::Unlock(OSMutex& m) {
   if (OS_UNLIKELY(!HeldBy(m, OSGlibc::CurrentThread()))) return UnlockNotHeld(m);
@@ -228,6 +266,7 @@ inline void OSMutexProtocol::Release(OSMutex& m) {
 #else  // !OS_MUTEX_FAST_PATH
 
 inline void OSMutexProtocol::Lock(OSMutex& m) { LockByCalls(m); }
+inline bool OSMutexProtocol::LockForCall(OSMutex& m) { return LockByCalls(m, true); }
 inline void OSMutexProtocol::Unlock(OSMutex& m) { UnlockByCalls(m); }
 inline bool OSMutexProtocol::TryLock(OSMutex& m) { return TryLockByCalls(m); }
 
@@ -238,12 +277,17 @@ inline bool OSMutexProtocol::TryLock(OSMutex& m) { return TryLockByCalls(m); }
 // Holds the mutex for one C library call that cannot block, be cancelled
 // or call back into the host: takes a level unless the calling thread
 // already holds one, which then holds the mutex through the call. A caller
-// that holds the mutex pays a comparison, and no level.
+// that holds the mutex pays a comparison, and no level. Its wait is
+// LockForCall()'s: when Without(), the bound after the exit hold has
+// passed, nothing is held, and the call must be one that is safe without
+// the mutex. Its unlock then releases nothing, as any unlock by a thread
+// that does not hold the mutex, so a routine that makes the same call
+// either way pays nothing for the bound.
 class OS_SCOPED_CAPABILITY OSCallLocker {
  public:
   explicit OSCallLocker(OSMutex* inMutexP) OS_ACQUIRE(inMutexP)
       : fMutex(*inMutexP), fTook(!OSMutexProtocol::HeldByCaller(*inMutexP)) {
-    if (fTook) OSMutexProtocol::Lock(fMutex);
+    if (fTook) fWithout = !OSMutexProtocol::LockForCall(fMutex);
   }
   ~OSCallLocker() OS_RELEASE() {
     if (fTook) OSMutexProtocol::Unlock(fMutex);
@@ -252,9 +296,12 @@ class OS_SCOPED_CAPABILITY OSCallLocker {
   OSCallLocker(const OSCallLocker&) = delete;
   OSCallLocker& operator=(const OSCallLocker&) = delete;
 
+  bool Without() const { return fWithout; }
+
  private:
   OSMutex& fMutex;
   const bool fTook;
+  bool fWithout = false;
 };
 
 #endif  // OSMutexProtocol_H

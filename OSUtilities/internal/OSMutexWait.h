@@ -19,13 +19,16 @@
 // kFixedSpin pauses.
 //
 // What the standard-library mutex's waiters do beyond that (learn the
-// budget, count the waits, call the host's tracer, write the stall line)
-// hangs on OSMutexWaitHooks, which only that mutex has (OSStdLibWaits.cpp):
-// the waits never name it.
+// budget, count the waits, call the host's tracer, write the stall line,
+// and for a routine's wait, give up once the exit hold has kept the mutex
+// past its bound) hangs on OSMutexWaitHooks, which only that mutex has
+// (OSStdLibWaits.cpp): the waits never name it. Nothing a wait does is a
+// cancellation point.
 #ifndef OSMutexWait_H
 #define OSMutexWait_H
 
 #include "OSUtilities/OSMutex.h"
+#include "OSUtilities/internal/OSClock.h"
 #include "OSUtilities/internal/OSPlatform.h"
 
 struct OSProcessWaits;
@@ -39,6 +42,14 @@ constexpr int kMaxSpin = 2048;
 // The most pauses between two looks.
 constexpr int kMaxBackoff = 32;
 }  // namespace OSMutexSpin
+
+namespace OSMutexSleep {
+// No time: a sleep for good, a deadline that never comes.
+constexpr UInt64 kNever = ~UInt64{0};
+// A routine's wait sleeps at most this long at a time, so that it sees the
+// exit hold end even if the hold's wake came just before its sleep.
+constexpr UInt64 kLookNanos = 100 * 1000 * 1000;
+}  // namespace OSMutexSleep
 
 // What a wait for one mutex adds to taking it. Each copy of the library
 // gives hooks to one mutex: the standard-library mutex that its routines
@@ -70,6 +81,12 @@ class OSMutexWaitHooks {
   // went on to nap or sleep in the kernel. Counts the wait and calls the
   // host's tracer.
   void Ended(const Wait& wait, OSMutex& m, bool blocked);
+  // For a routine's wait (OSMutexProtocol::LockForCall()): when it gives
+  // up, now that the exit hold is over, or kNever while it is not; and
+  // that it gave up, holding nothing: it no longer waits, and its wait is
+  // counted nowhere.
+  UInt64 GiveUpAt(UInt64 now) const;
+  void GaveUp(const Wait& wait);
 
   // The learned budget: a hint, read and written atomically by waiters.
   int fSpinBudget = OSMutexSpin::kFixedSpin;
@@ -85,8 +102,9 @@ class OSMutexWait {
   // The pauses a waiter for m spins for now (see the top of this file).
   static int SpinBudgetFor(const OSMutex& m);
 
-  // Begins a wait for m.
-  explicit OSMutexWait(const OSMutex& m);
+  // Begins a wait for m; forCall: a routine's (LockForCall()'s), which
+  // gives up at the exit's deadline.
+  explicit OSMutexWait(const OSMutex& m, bool forCall = false);
   OSMutexWait(const OSMutexWait&) = delete;
   OSMutexWait& operator=(const OSMutexWait&) = delete;
 
@@ -108,12 +126,26 @@ class OSMutexWait {
   // The waiter holds m now; `blocked` if its first spin lost.
   void Ended(OSMutex& m, bool blocked);
 
+  // When this wait gives up (kNever but for a routine's wait once the exit
+  // hold is over), and that it did: the waiter holds nothing.
+  UInt64 GiveUpAt(UInt64 now) const;
+  void GaveUp();
+
+  // After the naps: sleeps until the waiter has m, through sleep(nanos),
+  // which sleeps at most that long (kNever: until it has m) and returns
+  // whether it took m. Writes the stall line at the threshold, unless
+  // stallSaid; a routine's wait looks at the exit hold every kLookNanos and
+  // gives up at its deadline. Returns whether the waiter has m.
+  template <typename Sleep>
+  bool SleepUntilTaken(const OSMutex& m, UInt64 began, bool stallSaid, Sleep sleep);
+
  private:
   static int SpinBudget(const OSMutexWaitHooks* hooks);
   void Spun(int spent, bool won);
 
   OSMutexWaitHooks* const fHooks;
   const OSMutexWaitHooks::Wait fWait;
+  const bool fForCall;
 };
 
 inline int OSMutexWait::SpinBudget(const OSMutexWaitHooks* hooks) {
@@ -125,9 +157,10 @@ inline int OSMutexWait::SpinBudgetFor(const OSMutex& m) {
   return SpinBudget(OSMutexWaitHooks::Of(m));
 }
 
-inline OSMutexWait::OSMutexWait(const OSMutex& m)
+inline OSMutexWait::OSMutexWait(const OSMutex& m, bool forCall)
     : fHooks(OSMutexWaitHooks::Of(m)),
-      fWait(fHooks != nullptr ? fHooks->Began() : OSMutexWaitHooks::Wait{nullptr, 0}) {}
+      fWait(fHooks != nullptr ? fHooks->Began() : OSMutexWaitHooks::Wait{nullptr, 0}),
+      fForCall(forCall && fHooks != nullptr) {}
 
 inline void OSMutexWait::Spun(int spent, bool won) {
   if (fHooks != nullptr) fHooks->Spun(spent, won);
@@ -162,6 +195,34 @@ inline void OSMutexWait::Stalled(const OSMutex& m, UInt32 stallMillis) {
 
 inline void OSMutexWait::Ended(OSMutex& m, bool blocked) {
   if (fHooks != nullptr) fHooks->Ended(fWait, m, blocked);
+}
+
+inline UInt64 OSMutexWait::GiveUpAt(UInt64 now) const {
+  return fForCall ? fHooks->GiveUpAt(now) : OSMutexSleep::kNever;
+}
+
+inline void OSMutexWait::GaveUp() { fHooks->GaveUp(fWait); }
+
+template <typename Sleep>
+bool OSMutexWait::SleepUntilTaken(const OSMutex& m, UInt64 began, bool stallSaid, Sleep sleep) {
+  using OSMutexSleep::kNever;
+  const UInt32 stallMillis = StallMillis();
+  const UInt64 stallAt = began + UInt64{stallMillis} * 1000000u;
+  for (;;) {
+    const UInt64 now = OSNowNanos();
+    if (!stallSaid && now >= stallAt) {
+      Stalled(m, stallMillis);
+      stallSaid = true;
+    }
+    UInt64 until = stallSaid ? kNever : stallAt;
+    if (fForCall) {
+      const UInt64 giveUpAt = GiveUpAt(now);
+      if (now >= giveUpAt) return false;
+      if (giveUpAt < until) until = giveUpAt;
+      if (now + OSMutexSleep::kLookNanos < until) until = now + OSMutexSleep::kLookNanos;
+    }
+    if (sleep(until == kNever ? kNever : until - now)) return true;
+  }
 }
 
 #endif  // OSMutexWait_H

@@ -41,12 +41,13 @@ bool SpinOnWord(pthread_mutex_t& raw, OSMutexWait& wait) {
 
 // Sleeps until the calling thread has the word. With a stall threshold,
 // wakes at the threshold to write the stall line, once per holder, and
-// sleeps on.
-void SleepOnWord(const OSMutex& m, pthread_mutex_t& raw, OSMutexWait& wait) {
+// sleeps on. A routine's wait gives up at the exit's deadline: false.
+bool SleepOnWord(const OSMutex& m, pthread_mutex_t& raw, OSMutexWait& wait) {
   int& word = raw.__data.__lock;
   const UInt32 stallMillis = wait.StallMillis();
   const UInt64 stallNanos = UInt64{stallMillis} * 1000000u;
   const UInt64 start = OSNowNanos();
+  if (start >= wait.GiveUpAt(start)) return false;
   bool stallSaid = stallMillis == 0;
   // Naps first: a holder that takes the mutex again at once keeps it at
   // full speed, with no wake to make, and this thread tries again after
@@ -58,33 +59,35 @@ void SleepOnWord(const OSMutex& m, pthread_mutex_t& raw, OSMutexWait& wait) {
     const int err = OSGlibc::Nap(word, nap, &woken);
     if (err != 0) OSFailed("OSMutex", "futex wait", err);
     if (woken) break;
-    if (SpinOnWord(raw, wait)) return;
+    if (SpinOnWord(raw, wait)) return true;
     if (!stallSaid && OSNowNanos() - start >= stallNanos) {
       wait.Stalled(m, stallMillis);
       stallSaid = true;
     }
   }
-  if (!stallSaid) {
-    const UInt64 deadline = start + stallNanos;
-    for (UInt64 now = OSNowNanos(); now < deadline; now = OSNowNanos()) {
-      const int err = OSGlibc::TakeContended(word, deadline - now);
-      if (err == 0) return;
-      if (err != ETIMEDOUT) OSFailed("OSMutex", "futex wait", err);
-    }
-    wait.Stalled(m, stallMillis);
-  }
-  const int err = OSGlibc::TakeContended(word, 0);
-  if (err != 0) OSFailed("OSMutex", "futex wait", err);
+  // Then sleeps marked, as glibc's own lock does: a sleep of a bounded
+  // length looks at the word once and sleeps once, so that the wait can
+  // look again at its stall and at the exit.
+  return wait.SleepUntilTaken(m, start, stallSaid, [&word](UInt64 nanos) {
+    const int err = nanos == OSMutexSleep::kNever ? OSGlibc::TakeContended(word, 0)
+                                                  : OSGlibc::TakeContendedOrSleep(word, nanos);
+    if (err != 0 && err != ETIMEDOUT && err != EAGAIN) OSFailed("OSMutex", "futex wait", err);
+    return err == 0;
+  });
 }
 
 }  // namespace
 
-void OSMutexProtocol::WaitOnWord(OSMutex& m, pthread_t self) {
-  OSMutexWait wait(m);
+bool OSMutexProtocol::WaitOnWord(OSMutex& m, pthread_t self, bool forCall) {
+  OSMutexWait wait(m, forCall);
   const bool blocked = !SpinOnWord(m.fMutex, wait);
-  if (blocked) SleepOnWord(m, m.fMutex, wait);
+  if (blocked && !SleepOnWord(m, m.fMutex, wait)) {
+    wait.GaveUp();
+    return false;
+  }
   Taken(m, self);
   wait.Ended(m, blocked);
+  return true;
 }
 
 #endif  // OS_MUTEX_FAST_PATH

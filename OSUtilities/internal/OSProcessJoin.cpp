@@ -132,7 +132,14 @@ bool ExecutableIsStatic() {
 
 // A copy that the process's other copies cannot reach says so once: one in
 // a link-map namespace of its own (dlmopen), and one loaded by a fully
-// static executable. Each has a C library, streams and a mutex of its own.
+// static executable. Each has a C library, streams and a mutex of its own,
+// and its fork handlers are its own C library's: a fork() made through the
+// process's C library runs none of them, so a child may inherit that mutex
+// taken by a thread it does not have.
+const char kApartForkRisk[] =
+    ": a child that the process forks while a thread calls through it may wait for ever in its "
+    "first call there";
+
 void SayIfApart(const struct link_map* copy) {
   if (IsExecutable(copy)) return;
 #if OS_GLIBC
@@ -143,14 +150,24 @@ void SayIfApart(const struct link_map* copy) {
   if (known && space != LM_ID_BASE) {
     fprintf(stderr,
             "SafeStdLib: %s is in link-map namespace %ld: it keeps a standard-library mutex of "
-            "its own, apart from the process's\n",
-            NameOf(copy), static_cast<long>(space));
+            "its own, apart from the process's%s\n",
+            NameOf(copy), static_cast<long>(space), kApartForkRisk);
     return;
   }
 #endif
   if (ExecutableIsStatic())
-    Say("is loaded into a fully static executable: it keeps a standard-library mutex of its own, "
-        "apart from the executable's",
+    fprintf(stderr,
+            "SafeStdLib: %s is loaded into a fully static executable: it keeps a standard-library "
+            "mutex of its own, apart from the executable's%s\n",
+            NameOf(copy), kApartForkRisk);
+}
+
+// A copy that keeps a mutex of its own guards it across fork() as the copy
+// in charge guards the process's (OSForkGuard.cpp).
+void GuardOwnMutex(const struct link_map* copy) {
+  if (!OSGuardOwnMutexAcrossForks())
+    Say("cannot register fork handlers for its own mutex: a child forked while a thread calls "
+        "through it may wait for ever in its first call there",
         copy);
 }
 
@@ -214,9 +231,10 @@ OSProcessView OSPrivate::sView = {.fMutex = &OS::sStdLibOSMutex,
 __attribute__((constructor(101))) void OSJoinTheProcess() {
   const struct link_map* const copy = ThisCopy();
   SayIfApart(copy);
-  // A copy with a mutex of its own leaves the process's handlers alone;
-  // of the others, the first to start takes charge of them.
-  if (!JoinProcessWide(copy)) return;
+  // A copy with a mutex of its own leaves the process's handlers alone,
+  // and guards its own; of the others, the first to start takes charge of
+  // the process's.
+  if (!JoinProcessWide(copy)) return GuardOwnMutex(copy);
   OSProcessView& view = OSPrivate::sView;
   const Binding record = BindingOf(&OSPrivate::sProcess);
   const UInt32 layout = RecordLayout(record);
@@ -226,7 +244,7 @@ __attribute__((constructor(101))) void OSJoinTheProcess() {
             "SafeStdLib: %s keeps a standard-library mutex of its own: the process's, in %s, is "
             "locked another way\n",
             NameOf(copy), BindingOf(&OS::sStdLibOSMutex).fOwner);
-    return;
+    return GuardOwnMutex(copy);
   }
   view.fCore = &OSPrivate::sProcess.fCore;
   // An earlier release's exit hold reads no mark; this copy's marks then

@@ -109,11 +109,17 @@ struct OSProcessInterface {
 // the hold waits for a marked print however long it takes, and while it
 // waits, a printer that takes the mutex holding no other level lets go and
 // waits for the hold, so that threads printing without a pause cannot keep
-// the exit from it.
+// the exit from it. Once the hold is over, a routine waits for the mutex
+// for a bounded time only (OSMutexProtocol::LockForCall()). A fork child
+// starts with both at 0.
 struct OSProcessExit {
-  int fPrinting;     // 1 while the mutex's holder is inside a print
-  int fExitWaiting;  // 1 while the exit hold waits for the mutex
+  int fPrinting;  // 1 while the mutex's holder is inside a print
+  int fExitHold;  // kOSExitHold...: where the exit hold is
 };
+
+constexpr int kOSExitHoldNone = 0;     // no exit under way, or not yet at the hold
+constexpr int kOSExitHoldWaiting = 1;  // the hold waits for the mutex
+constexpr int kOSExitHoldOver = 2;     // it has the mutex for good, or gave up on its holder
 
 struct OSProcessRecord {
   OSProcessCore fCore;

@@ -1,6 +1,8 @@
 // OSStdLibWaits.cpp: what the waits for the standard-library mutex add to
 // taking it (OSMutexWait.h): the learned spin budget, the contention
-// figures, the host's tracer and the stall line.
+// figures, the host's tracer and the stall line, and the routines' bound
+// once the exit hold is over. The stall line and the tracer act on no
+// cancellation: only the printers' C library calls are cancellation points.
 //
 // The figures, the tracer and the stall threshold live where this copy's
 // start-up chose (OSProcessView::fWaits): the process record that every
@@ -19,9 +21,11 @@
 #endif
 #include <pthread.h>
 #include <stdio.h>
+#include <unistd.h>
 
 #include "OSUtilities/OSMutex.h"
 #include "OSUtilities/internal/OSClock.h"
+#include "OSUtilities/internal/OSFail.h"
 #include "OSUtilities/internal/OSMutexProtocol.h"
 #include "OSUtilities/internal/OSMutexWait.h"
 #include "OSUtilities/internal/OSProcessRecord.h"
@@ -64,15 +68,39 @@ class GiveBackIfUnwound {
 };
 #endif
 
+// Holds off cancellation for its life, so that the stall line's write and
+// the tracer, which may call the routines, act on no cancellation: one
+// that arrives while a thread waits acts at its next cancellation point
+// after the routine, and the waiter count and the stall mark are always
+// put back.
+class NoCancellation {
+ public:
+  NoCancellation() {
+    const int err = pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &fWas);
+    if (err != 0) OSFailed("OSMutex", "pthread_setcancelstate", err);
+  }
+  ~NoCancellation() {
+    int disabled = 0;
+    const int err = pthread_setcancelstate(fWas, &disabled);
+    if (err != 0) OSFailed("OSMutex", "pthread_setcancelstate", err);
+  }
+  NoCancellation(const NoCancellation&) = delete;
+  NoCancellation& operator=(const NoCancellation&) = delete;
+
+ private:
+  int fWas = PTHREAD_CANCEL_ENABLE;
+};
+
 using Tracer = void (*)(const char* message, const void* mutex, UInt64 waitNanos);
 
 // Calls the host's tracer for m, just taken after waited ns. A tracer's
 // exception is contained: it would otherwise cross the C-linkage routine
 // that was locking, and leave the level it had just taken held for good,
 // with every other thread waiting behind it. It is dropped and said once.
-// A cancellation that unwinds through the tracer goes on, without the
-// level.
+// The tracer runs with cancellation held off; a pthread_exit() that
+// unwinds through it goes on, without the level.
 void CallTracer(Tracer tracer, OSMutex& m, UInt64 waited) {
+  [[maybe_unused]] NoCancellation noCancellation;
 #if defined(__cpp_exceptions)
   static bool sSaid = false;
   GiveBackIfUnwound giveBack(m);
@@ -128,13 +156,15 @@ void OSMutexWaitHooks::Stalled(const Wait& wait, const OSMutex& m, UInt32 stallM
   OSProcessWaits& process = *wait.fWaits;
   const pthread_t holder = OSMutexProtocol::HolderOf(m);
   pthread_t none = pthread_t();
-  if (__atomic_compare_exchange_n(&process.fStallReported, &none, holder, false, __ATOMIC_RELAXED,
-                                  __ATOMIC_RELAXED))
-    fprintf(stderr,
-            "SafeStdLib: waited %u ms for the standard-library mutex; %d thread(s) wait; "
-            "held by thread 0x%lx\n",
-            stallMillis, __atomic_load_n(&process.fWaiters, __ATOMIC_RELAXED),
-            static_cast<unsigned long>(holder));
+  if (!__atomic_compare_exchange_n(&process.fStallReported, &none, holder, false, __ATOMIC_RELAXED,
+                                   __ATOMIC_RELAXED))
+    return;
+  [[maybe_unused]] NoCancellation noCancellation;
+  fprintf(stderr,
+          "SafeStdLib: waited %u ms for the standard-library mutex; %d thread(s) wait; "
+          "held by thread 0x%lx\n",
+          stallMillis, __atomic_load_n(&process.fWaiters, __ATOMIC_RELAXED),
+          static_cast<unsigned long>(holder));
 }
 
 void OSMutexWaitHooks::Ended(const Wait& wait, OSMutex& m, bool blocked) {
@@ -149,4 +179,32 @@ void OSMutexWaitHooks::Ended(const Wait& wait, OSMutex& m, bool blocked) {
   __atomic_store_n(&process.fStallReported, pthread_t(), __ATOMIC_RELAXED);
   if (auto* const tracer = __atomic_load_n(&process.fTracer, __ATOMIC_ACQUIRE))
     CallTracer(tracer, m, waited);
+}
+
+// When this copy's routines stop waiting for the mutex that the exit
+// holds: kAfterExitHoldMillis after the first of them saw the hold over,
+// once for the whole exit, not once a call, so that a thread that calls a
+// routine again and again while it holds a stream lets the final flush
+// have the stream as often as a bare call would. A fork child's exit has a
+// deadline of its own: one set in another process is not this one's.
+namespace {
+UInt64 sExitGiveUpAt = 0;
+pid_t sExitGiveUpIn = 0;
+}  // namespace
+
+UInt64 OSMutexWaitHooks::GiveUpAt(UInt64 now) const {
+  if (__atomic_load_n(&OSPrivate::sView.fExit->fExitHold, __ATOMIC_ACQUIRE) != kOSExitHoldOver)
+    return OSMutexSleep::kNever;
+  const pid_t process = getpid();
+  if (__atomic_load_n(&sExitGiveUpIn, __ATOMIC_ACQUIRE) != process) {
+    __atomic_store_n(&sExitGiveUpAt, now + UInt64{OSMutexProtocol::kAfterExitHoldMillis} * 1000000u,
+                     __ATOMIC_RELAXED);
+    __atomic_store_n(&sExitGiveUpIn, process, __ATOMIC_RELEASE);
+  }
+  return __atomic_load_n(&sExitGiveUpAt, __ATOMIC_RELAXED);
+}
+
+void OSMutexWaitHooks::GaveUp(const Wait& wait) {
+  // Without the mutex: the figures are its to guard, and stay as they are.
+  __atomic_fetch_sub(&wait.fWaits->fWaiters, 1, __ATOMIC_RELAXED);
 }

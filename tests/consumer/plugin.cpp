@@ -14,6 +14,15 @@ PLUGIN_API void PluginSetLimitInK(UInt32 limitInK) { zuvo_setmaxprintfcharsinK(l
 
 PLUGIN_API int PluginMaxprintf(const char* text) { return zuvo_maxprintf("%s", text); }
 
+// One conversion through this copy's routines: 1 when it gave the right text.
+PLUGIN_API int PluginConvert() {
+  char text[32];
+  struct tm broken;
+  const time_t when = 86400;
+  return zuvo_gmtime(&when, &broken) != nullptr &&
+         zuvo_snprintf(text, sizeof text, "%d", broken.tm_mday) == 1 && text[0] == '2';
+}
+
 // Whether this copy could take the mutex right now, from the calling thread.
 PLUGIN_API int PluginCouldLock() OS_NO_THREAD_SAFETY_ANALYSIS {
   if (!OS::GetStdLibMutex()->TryLock()) return 0;

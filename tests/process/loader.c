@@ -15,6 +15,9 @@
  *       and an object with initialised static TLS loaded, which may get the
  *       plugin's TLS space; then the thread ends
  *   loader apart <plugin.so>  the plugin's copy must keep a mutex of its own
+ *   loader fork <plugin.so>  a thread converts through the plugin without a
+ *       pause while the process forks 200 times; each child's first
+ *       conversion there must end (a child that waits is killed by alarm())
  *   loader namespace <plugin.so>  the plugin is opened in a link-map
  *       namespace of its own (dlmopen) and must still work */
 #define _GNU_SOURCE /* dlmopen */
@@ -38,6 +41,7 @@ struct Plugin {
   int (*maxprintf)(const char*);
   int (*couldLock)(void);
   void (*lock)(void);
+  int (*convert)(void);
 };
 
 static int failures = 0;
@@ -61,7 +65,9 @@ static int Open(const char* name, struct Plugin* p) {
   *(void**)&p->maxprintf = dlsym(p->handle, "PluginMaxprintf");
   *(void**)&p->couldLock = dlsym(p->handle, "PluginCouldLock");
   *(void**)&p->lock = dlsym(p->handle, "PluginLock");
-  return p->mutex && p->limit && p->setLimit && p->maxprintf && p->couldLock && p->lock;
+  *(void**)&p->convert = dlsym(p->handle, "PluginConvert");
+  return p->mutex && p->limit && p->setLimit && p->maxprintf && p->couldLock && p->lock &&
+         p->convert;
 }
 
 static void* CouldLock(void* plugin) {
@@ -178,6 +184,36 @@ static int Apart(struct Plugin* p) {
   return failures == 0 ? 0 : 1;
 }
 
+static int converting = 1, conversionFailed = 0; /* atomically */
+
+static void* ConvertAgainAndAgain(void* plugin) {
+  while (__atomic_load_n(&converting, __ATOMIC_RELAXED))
+    if (!((struct Plugin*)plugin)->convert())
+      __atomic_store_n(&conversionFailed, 1, __ATOMIC_RELAXED);
+  return NULL;
+}
+
+static int ForkWhileConverting(struct Plugin* p) {
+  pthread_t thread;
+  int fork_number;
+  if (pthread_create(&thread, NULL, ConvertAgainAndAgain, p) != 0) return 2;
+  for (fork_number = 0; fork_number < 200 && failures == 0; ++fork_number) {
+    int status = -1;
+    const pid_t child = fork();
+    if (child == 0) {
+      alarm(10);
+      _exit(p->convert() ? 0 : 1);
+    }
+    Check(child > 0 && waitpid(child, &status, 0) == child, "fork failed");
+    Check(WIFEXITED(status) && WEXITSTATUS(status) == 0,
+          "a child's first conversion through the plugin did not end");
+  }
+  __atomic_store_n(&converting, 0, __ATOMIC_RELAXED);
+  pthread_join(thread, NULL);
+  Check(!__atomic_load_n(&conversionFailed, __ATOMIC_RELAXED), "a conversion failed");
+  return failures == 0 ? 0 : 1;
+}
+
 static int Namespace(const char* name) {
   unsigned (*limit)(void);
   void* handle = dlmopen(LM_ID_NEWLM, name, RTLD_NOW | RTLD_LOCAL);
@@ -201,6 +237,8 @@ int main(int argc, char** argv) {
   if (argc == 3 && strcmp(argv[1], "keys") == 0) return Keys(argv[2]);
   if (argc == 4 && strcmp(argv[1], "reuse") == 0) return Open(argv[2], &a) ? Reuse(&a, argv[3]) : 2;
   if (argc == 3 && strcmp(argv[1], "apart") == 0) return Open(argv[2], &a) ? Apart(&a) : 2;
+  if (argc == 3 && strcmp(argv[1], "fork") == 0)
+    return Open(argv[2], &a) ? ForkWhileConverting(&a) : 2;
   if (argc == 3 && strcmp(argv[1], "namespace") == 0) return Namespace(argv[2]);
   return 2;
 }
