@@ -121,10 +121,8 @@
 #  define SAFESTDLIB_KNOWN_TOO_BIG(n, objsize) \
     (__builtin_constant_p((n) <= (objsize)) && !((n) <= (objsize)))
 
-#  define SAFESTDLIB_ASM_NAME2(prefix, name) #  prefix #  name
-#  define SAFESTDLIB_ASM_NAME1(prefix, name) SAFESTDLIB_ASM_NAME2(prefix, name)
 /* The declaration's symbol is target's: glibc's __REDIRECT. */
-#  define SAFESTDLIB_REDIRECT(target) __asm__(SAFESTDLIB_ASM_NAME1(__USER_LABEL_PREFIX__, target))
+#  define SAFESTDLIB_REDIRECT(target) __asm__(SAFESTDLIB_SYMBOL_(__USER_LABEL_PREFIX__, target))
 
 #  if defined(__has_attribute)
 #    if __has_attribute(__artificial__)

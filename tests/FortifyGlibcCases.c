@@ -91,9 +91,9 @@ static int LocksFree(void) {
 #define FAIL()                                \
   do {                                        \
     printf("Failure on line %d\n", __LINE__); \
-    ++failed;                                 \
+    failed = failed + 1;                      \
   } while (0)
-#define PASS() ++passed
+#define PASS() passed = passed + 1
 #define CHK_FAIL_START \
   chk_fail_ok = 1;     \
   if (!sigsetjmp(chk_fail_buf, 1)) {

@@ -145,7 +145,8 @@ void WaitBehindAHolder(OSMutex& m, int holdMillis) {
     m.Unlock();
   });
   held.get_future().wait();
-  { OSMutexLocker locker(&m); }
+  m.Lock();
+  m.Unlock();
   holder.join();
 }
 
