@@ -228,9 +228,10 @@ SAFESTDLIB_API char* zuvo_asctime_chk(const struct tm* timeptr, char* buffer, in
  * the highest one it names. It then does what its routine (or _chk entry)
  * does: the same locks, blocking only while another thread holds one, the
  * same truncation and the same result. A format check that fails ends the
- * process as glibc's own does, "*** %n in writable segment detected ***"
- * or "*** invalid %N$ use detected ***" on standard error (or the
- * terminal), then SIGABRT, holding no lock of its own and having written
+ * process as glibc's own does, in the running glibc's words ("*** %n in
+ * writable segment detected ***", "segments" in glibc 2.43, or "***
+ * invalid %N$ use detected ***") on standard error (or the terminal), then
+ * SIGABRT, holding no lock of its own and having written
  * nothing. The check of a format with %n reads /proc/self/maps, as glibc's
  * does, before the lock is taken; a format without %n or %N$ costs one
  * pass over its text. Hosts do not name them: SafeStdLibFortify.h routes
