@@ -797,9 +797,9 @@ __attribute__((always_inline)) static inline struct tm* LockedGmtime(WideTime wh
 // it was, as the routine always has.
 static bool ConvertsLocally(WideTime when) {
   if (sizeof(WideTime) <= 4) return true;
-  const long long kSafeSeconds = 1LL << 55;
-  const long long t = static_cast<long long>(when);
-  return t > -kSafeSeconds && t < kSafeSeconds;
+  // -2^55 <= when < 2^55: its bits above the 55th all equal.
+  const long long high = static_cast<long long>(when) >> 55;
+  return high == 0 || high == -1;
 }
 
 __attribute__((noinline)) static struct tm* LocaltimeByCopy(WideTime when, struct tm* result) {
@@ -809,13 +809,31 @@ __attribute__((noinline)) static struct tm* LocaltimeByCopy(WideTime when, struc
   return CopyTime(LocaltimeOf(&when, &local), result);
 }
 
-__attribute__((always_inline)) static inline struct tm* LockedLocaltime(WideTime when,
+// The conversion, for a caller that has looked at the zone.
+__attribute__((always_inline)) static inline struct tm* LocaltimeInZone(WideTime when,
                                                                         struct tm* result) {
-  RecheckZone();
   if (OS_UNLIKELY(!ConvertsLocally(when))) return LocaltimeByCopy(when, result);
   OSCallLocker locker(OSStdLibMutexInUse());
   [[maybe_unused]] ZoneCall zoneCall;
   return LocaltimeOf(&when, result);
+}
+
+// zuvo_localtime() when TZ moved or changed.
+__attribute__((noinline, cold)) static struct tm* LocaltimeLookingAgain(WideTime when,
+                                                                        struct tm* result) {
+  RecheckZoneTheLongWay();
+  return LocaltimeInZone(when, result);
+}
+
+// RecheckZone() and the conversion. The long look is a tail call, so that
+// the common ways (TZ as recorded, set or unset) keep a frame no larger
+// than the conversion's own.
+__attribute__((always_inline)) static inline struct tm* LockedLocaltime(WideTime when,
+                                                                        struct tm* result) {
+  bool unset = false;
+  if (OS_UNLIKELY(!ZoneAsRecorded(&unset))) return LocaltimeLookingAgain(when, result);
+  if (unset) RecheckZoneForTheSecond();
+  return LocaltimeInZone(when, result);
 }
 
 struct tm* zuvo_gmtime(const time_t* timep, struct tm* result) {

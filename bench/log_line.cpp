@@ -20,8 +20,9 @@
 // Modes:
 //   count WAY N  the process set-up of a server (made multi-threaded first,
 //                standard output sent to /dev/null, one warm-up line), then
-//                N lines written WAY. Run under callgrind at two N, the
-//                difference gives the instructions of one line exactly.
+//                N lines written WAY, each stamped with the same fixed time.
+//                Run under callgrind at two N, the difference gives the
+//                instructions of one line exactly.
 //   cpu [--threads 1,2,4] [--millis M] [--rounds R]
 //                for each way and thread count, T threads write lines
 //                without pause for M ms (default 200); the CPU time of the
@@ -96,24 +97,41 @@ const WayName kWays[] = {
 // The request a line reports: some number that changes with n.
 long Item(long n) { return n * 31 % 1000; }
 
+// The line's format and stamp, aligned: glibc's string functions take a
+// number of steps that depends on where the text lies, so the counts would
+// otherwise move with the linker's placement of the format and with each
+// way's frame.
+alignas(64) constexpr char kLineFormat[] = "%s worker %u request %ld GET /items/%ld 200 OK\n";
+
+// The time a line stamps: now, read from the clock; in `count` mode a fixed
+// time, each of whose fields has two digits, for glibc's strftime() takes a
+// step for each digit it writes, and the counts would otherwise move with
+// the time of day.
+bool sFixedStamp = false;
+constexpr time_t kFixedStamp = 1795353255;  // 2026-11-22 13:14:15 UTC
+time_t StampTime() {
+  const time_t now = time(nullptr);
+  return sFixedStamp ? kFixedStamp : now;
+}
+
 // routines: the README's pattern, the stamp and the text one line.
 void RoutinesLine(unsigned worker, long n) {
   OSMutexLocker line(OS::GetStdLibMutex());
-  char stamp[32];
+  alignas(32) char stamp[32];
   struct tm now;
-  const time_t t = time(nullptr);
+  const time_t t = StampTime();
   zuvo_strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", zuvo_localtime(&t, &now));
-  zuvo_printf("%s worker %u request %ld GET /items/%ld 200 OK\n", stamp, worker, n, Item(n));
+  zuvo_printf(kLineFormat, stamp, worker, n, Item(n));
 }
 
 // bare: the reentrant conversion and one printf, whose stream lock keeps
 // the line whole.
 void BareLine(unsigned worker, long n) {
-  char stamp[32];
+  alignas(32) char stamp[32];
   struct tm now;
-  const time_t t = time(nullptr);
+  const time_t t = StampTime();
   strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", localtime_r(&t, &now));
-  printf("%s worker %u request %ld GET /items/%ld 200 OK\n", stamp, worker, n, Item(n));
+  printf(kLineFormat, stamp, worker, n, Item(n));
 }
 
 // pthread: the bare line under a plain mutex.
@@ -145,7 +163,7 @@ void SpdlogLine(unsigned worker, long n) {
 // fmt: the line formatted into fmt's buffer and written with one fwrite.
 void FmtLine(unsigned worker, long n) {
   struct tm now;
-  const time_t t = time(nullptr);
+  const time_t t = StampTime();
   localtime_r(&t, &now);
   fmt::print("{:%Y-%m-%d %H:%M:%S} worker {} request {} GET /items/{} 200 OK\n", now, worker, n,
              Item(n));
@@ -351,6 +369,7 @@ int main(int argc, char** argv) {
       perror("safestdlib-log-line: set-up");
       return 1;
     }
+    sFixedStamp = true;
     Line(way, 0, 0);
     for (long n = 1; n <= lines; ++n) Line(way, 0, n);
     return 0;

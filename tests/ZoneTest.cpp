@@ -268,6 +268,15 @@ void ExpectEveryEnvironmentChangeSeen(FirstCall first) {
   CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, entry));
   strcpy(entry, "TZ=JST-8");
   CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, entry));
+  // Longer than a few words: a change in its first word, then in a word
+  // that is neither the first nor the last.
+  // kWhen falls in New Zealand's summer time, where both changes show.
+  strcpy(entry, "TZ=NZST-12NZDT,M9.5.0,M4.1.0/3");
+  CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, entry));
+  entry[7] = '+';  // NZST+12
+  CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, entry));
+  entry[12] = 'X';  // NZXT
+  CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, entry));
   CHILD_CHECK(unsetenv("TZ") == 0);
   CHILD_CHECK(RoutinesAgreeWithTheCLibrary(first, "(unset)"));
   // A zone file named by a TZ longer than any the routines keep, and an

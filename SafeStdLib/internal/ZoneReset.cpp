@@ -124,13 +124,12 @@ void RecordZone(char** environment, const ZoneEntry& found) {
       length = SIZE_MAX;
       environment = const_cast<char**>(kNotAnEnvironment);
     } else {
-      size_t i = 0;
-      for (; i + kWord <= length; i += kWord) {
+      for (size_t i = 0; i + kWord < length; i += kWord) {
         uintptr_t word;
         __builtin_memcpy(&word, entry + i, kWord);
         __atomic_store_n(&sZoneSeen.fWords[i / kWord], word, __ATOMIC_RELAXED);
       }
-      __atomic_store_n(&sZoneSeen.fRest, ZoneTextRest(entry + i, length - i), __ATOMIC_RELAXED);
+      __atomic_store_n(&sZoneSeen.fLast, ZoneTextLast(entry, length), __ATOMIC_RELAXED);
     }
   } else if (environment == nullptr) {
     environment = const_cast<char**>(kNotAnEnvironment);

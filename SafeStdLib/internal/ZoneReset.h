@@ -65,10 +65,10 @@ struct ZoneSeen {
   // Of the entry's text, its terminator included; 0: TZ unset; SIZE_MAX: a
   // text too long to keep, never the same as any.
   size_t fLength;
-  // The text, "TZ=" first: its whole words, then what is left, in the
-  // first bytes of fRest.
+  // The text, "TZ=" first: its whole words before the last, then the word
+  // that ends it (ZoneTextLast).
   uintptr_t fWords[kWords];
-  uintptr_t fRest;
+  uintptr_t fLast;
 };
 extern ZoneSeen sZoneSeen SAFESTDLIB_ZONE_HIDDEN;
 
@@ -87,30 +87,41 @@ __attribute__((noinline, cold)) void RecheckZoneTheLongWay() SAFESTDLIB_ZONE_HID
 // thread has set it for that second or is setting it now. Never blocks.
 __attribute__((noinline, cold)) void SetZoneForTheSecond(unsigned long now) SAFESTDLIB_ZONE_HIDDEN;
 
-// The rest bytes of text, fewer than a word, in a word's first bytes.
-__attribute__((always_inline)) inline uintptr_t ZoneTextRest(const char* text, size_t rest) {
-  unsigned char bytes[ZoneSeen::kWord] = {};
-  for (size_t i = 0; i < rest; ++i) bytes[i] = static_cast<unsigned char>(text[i]);
+// The word that ends a text of length bytes (at least 4: "TZ=" and its
+// terminator): its last kWord bytes, which may overlap the words before
+// them; for a text shorter than a word, its first and last 4 bytes side by
+// side. The text's own bytes only, and one load for each half.
+__attribute__((always_inline)) inline uintptr_t ZoneTextLast(const char* text, size_t length) {
   uintptr_t word;
-  __builtin_memcpy(&word, bytes, ZoneSeen::kWord);
+  if (__builtin_expect(length >= ZoneSeen::kWord, 1)) {
+    __builtin_memcpy(&word, text + length - ZoneSeen::kWord, ZoneSeen::kWord);
+    return word;
+  }
+  uint32_t head, tail;
+  __builtin_memcpy(&head, text, 4);
+  __builtin_memcpy(&tail, text + length - 4, 4);
+  word = head;
+  if constexpr (ZoneSeen::kWord > 4) word |= static_cast<uintptr_t>(tail) << 16 << 16;
   return word;
 }
 
 // Whether entry's text is the recorded one, length bytes with its
-// terminator. The entry is read only within that length: its pointer is
-// the one recorded, so its storage had at least that many bytes, and a
+// terminator: the word that ends it (ZoneTextLast), then the whole words
+// before that one. The entry is read only within that length: its pointer
+// is the one recorded, so its storage had at least that many bytes, and a
 // putenv() caller that changed it in place kept them. Read under the
 // record's sequence. (The routines' file is built with -fno-builtin: the
 // copies name the builtin.)
 __attribute__((always_inline)) inline bool ZoneTextIs(const char* entry, size_t length) {
-  size_t i = 0;
-  for (; i + ZoneSeen::kWord <= length; i += ZoneSeen::kWord) {
+  if (ZoneTextLast(entry, length) != __atomic_load_n(&sZoneSeen.fLast, __ATOMIC_ACQUIRE))
+    return false;
+  const uintptr_t* recorded = sZoneSeen.fWords;
+  for (size_t left = length; left > ZoneSeen::kWord; left -= ZoneSeen::kWord, ++recorded) {
     uintptr_t word;
-    __builtin_memcpy(&word, entry + i, ZoneSeen::kWord);
-    if (word != __atomic_load_n(&sZoneSeen.fWords[i / ZoneSeen::kWord], __ATOMIC_ACQUIRE))
-      return false;
+    __builtin_memcpy(&word, entry + (length - left), ZoneSeen::kWord);
+    if (word != __atomic_load_n(recorded, __ATOMIC_ACQUIRE)) return false;
   }
-  return ZoneTextRest(entry + i, length - i) == __atomic_load_n(&sZoneSeen.fRest, __ATOMIC_ACQUIRE);
+  return true;
 }
 
 // The short way: whether TZ is where, and what, the record says, and the
@@ -126,20 +137,27 @@ __attribute__((always_inline)) inline bool ZoneAsRecorded(bool* unset) {
   const size_t place = __atomic_load_n(&sZoneSeen.fPlace, __ATOMIC_ACQUIRE);
   const char* const expected = __atomic_load_n(&sZoneSeen.fEntry, __ATOMIC_ACQUIRE);
   const size_t length = __atomic_load_n(&sZoneSeen.fLength, __ATOMIC_ACQUIRE);
-  if (__builtin_expect(((sequence & 1) |
-                        (__atomic_load_n(&sZoneSeen.fSequence, __ATOMIC_RELAXED) ^ sequence)) != 0,
-                       0) ||
-      recorded != environment)
+  if (__builtin_expect(__atomic_load_n(&sZoneSeen.fSequence, __ATOMIC_RELAXED) != sequence, 0) ||
+      __builtin_expect((sequence & 1) != 0, 0) || recorded != environment)
     return false;
-  const char* const entry = environment[place];
+  char** const slot = environment + place;
+  const char* const entry = slot[0];
   if (entry != expected) return false;
   if (length == 0) {
     // The last entry, still last; or an environment still empty.
     *unset = true;
-    return entry == nullptr || environment[place + 1] == nullptr;
+    return entry == nullptr || slot[1] == nullptr;
   }
   const bool same = ZoneTextIs(entry, length);
   return same && __atomic_load_n(&sZoneSeen.fSequence, __ATOMIC_RELAXED) == sequence;
+}
+
+// With TZ unset and as recorded: the zone set again if this second's
+// setting is still due.
+__attribute__((always_inline)) inline void RecheckZoneForTheSecond() {
+  const unsigned long now = static_cast<unsigned long>(time(nullptr));
+  if (__builtin_expect(__atomic_load_n(&sZoneSetAt, __ATOMIC_RELAXED) != now, 0))
+    SetZoneForTheSecond(now);
 }
 
 // RecheckZone()
@@ -151,10 +169,7 @@ __attribute__((always_inline)) inline bool ZoneAsRecorded(bool* unset) {
 __attribute__((always_inline)) inline void RecheckZone() {
   bool unset = false;
   if (__builtin_expect(!ZoneAsRecorded(&unset), 0)) return RecheckZoneTheLongWay();
-  if (!unset) return;
-  const unsigned long now = static_cast<unsigned long>(time(nullptr));
-  if (__builtin_expect(__atomic_load_n(&sZoneSetAt, __ATOMIC_RELAXED) != now, 0))
-    SetZoneForTheSecond(now);
+  if (unset) RecheckZoneForTheSecond();
 }
 
 // ZoneCall
