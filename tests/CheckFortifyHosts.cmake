@@ -8,7 +8,11 @@
 #     and of no other call;
 #   a host that includes SafeStdLibFortify.h alone must not build.
 #   cmake -DCC=<cc|cc2> -DCXX=<c++|c++2> -DINCLUDES=<a|b> -DDEFINES=<a|b>
-#         -DLIBRARY=<file> -DSOURCE_DIR=<tests> -DWORK_DIR=<dir> -P CheckFortifyHosts.cmake
+#         -DLIBRARY=<file> -DDL_LIBS=<dl> -DSOURCE_DIR=<tests> -DWORK_DIR=<dir>
+#         -P CheckFortifyHosts.cmake
+# DL_LIBS names the libraries that hold dlopen() and its kin (CMAKE_DL_LIBS;
+# libdl before glibc 2.34), which the library needs as its CMake target and
+# its pkg-config file say.
 cmake_minimum_required(VERSION 3.18)
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
@@ -19,6 +23,10 @@ list(TRANSFORM includes PREPEND "-I")
 string(REPLACE "|" ";" defines "${DEFINES}")
 list(TRANSFORM defines PREPEND "-D")
 get_filename_component(library_dir ${LIBRARY} DIRECTORY)
+set(library ${LIBRARY})
+foreach(lib IN LISTS DL_LIBS)
+  list(APPEND library -l${lib})
+endforeach()
 set(routines zuvo_snprintf zuvo_vsnprintf zuvo_strftime zuvo_strerror zuvo_ctime zuvo_asctime)
 set(warning "called with bigger size than length of destination buffer")
 
@@ -31,7 +39,7 @@ foreach(level 1 2 3)
     get_filename_component(name ${cxx} NAME)
     set(host ${WORK_DIR}/patterns-${name}-${level})
     execute_process(COMMAND ${cxx} -std=c++11 -Wall -Wextra -Wpedantic -Werror ${fortify} ${defines}
-                            ${includes} ${SOURCE_DIR}/FortifyHostPatterns.cpp ${LIBRARY}
+                            ${includes} ${SOURCE_DIR}/FortifyHostPatterns.cpp ${library}
                             -Wl,-rpath,${library_dir} -pthread -o ${host}
       RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
     if(NOT rc EQUAL 0)
