@@ -31,10 +31,11 @@ class ArgumentsNamed {
       fNamed[static_cast<size_t>(index) / 8] |= static_cast<unsigned char>(1u << (index % 8));
   }
   // Whether every argument below count is named. Past what is tracked:
-  // false where specs conversions cannot name them all (each names at most
-  // three), else true, leaving the check to glibc.
-  bool AllBelow(size_t count, size_t specs) const {
-    if (count > kTrackedArguments) return count <= 3 * specs;
+  // false where the format's conversions, `conversions` of them, cannot
+  // name them all (each names at most three), else true, leaving the check
+  // to glibc.
+  bool AllBelow(size_t count, size_t conversions) const {
+    if (count > kTrackedArguments) return count <= 3 * conversions;
     for (size_t i = 0; i < count; ++i)
       if ((fNamed[i / 8] & (1u << (i % 8))) == 0) return false;
     return true;
@@ -69,10 +70,10 @@ void NameField(const char*& f, size_t& inTurn, size_t& highest, ArgumentsNamed& 
 
 bool NamesEveryArgument(const char* f) {
   ArgumentsNamed named;
-  size_t inTurn = 0, highest = 0, specs = 0;
+  size_t inTurn = 0, highest = 0, conversions = 0;
   while ((f = strchr(f, '%')) != nullptr) {
     ++f;
-    ++specs;
+    ++conversions;
     long data = -1;
     const long n = SafeStdLibPrivate::ReadArgumentNumber(f);
     if (n > 0) {
@@ -88,7 +89,7 @@ bool NamesEveryArgument(const char* f) {
     if (*f == '\0') break;
     ++f;
   }
-  return named.AllBelow(inTurn > highest ? inTurn : highest, specs);
+  return named.AllBelow(inTurn > highest ? inTurn : highest, conversions);
 }
 
 // ---- %n: glibc's __readonly_area (sysdeps/unix/sysv/linux/readonly-area.c)
