@@ -56,6 +56,18 @@ constexpr bool kSanitized = false;
 #else
 constexpr bool kSanitized = false;
 #endif
+// Whether the build is ThreadSanitizer's.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;
+#elif defined(__has_feature)
+#  if __has_feature(thread_sanitizer)
+constexpr bool kThreadSanitizer = true;
+#  else
+constexpr bool kThreadSanitizer = false;
+#  endif
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
 
 inline bool UnderEmulator() {
   const char* emulator = getenv("SAFESTDLIB_EMULATOR");

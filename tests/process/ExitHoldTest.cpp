@@ -25,22 +25,13 @@ namespace {
 constexpr int kRuns = 10;
 
 // ThreadSanitizer's runtime does not see glibc's stream locks, so it takes
-// a stream's buffer shared by threads for a race: its builds leave that
-// case out. The sanitizers' runtimes can wait for ever on a lock of their
-// own (the allocator's, a sync object's) in the child of a fork made while
-// other threads work (kSanitized, TestSupport.h): their builds leave out
-// the forks made during the exit.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitizer = true;
-#elif defined(__has_feature)
-#  if __has_feature(thread_sanitizer)
-constexpr bool kThreadSanitizer = true;
-#  else
-constexpr bool kThreadSanitizer = false;
-#  endif
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
+// a stream's buffer shared by threads for a race: its builds
+// (kThreadSanitizer, TestSupport.h) leave that case out. The sanitizers'
+// runtimes can wait for ever on a lock of their own (the allocator's, a
+// sync object's) in the child of a fork made while other threads work
+// (kSanitized, TestSupport.h): their builds leave out the forks made
+// during the exit.
+
 // A run ends within about a second; one still going after this has hung.
 constexpr int kLimitMillis = 10 * 1000;
 
