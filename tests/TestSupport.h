@@ -41,33 +41,28 @@ struct ChildResult {
   std::string Describe() const;
 };
 
+// kThreadSanitizer and kAddressSanitizer: the build is that sanitizer's
+// (g++ says so with a macro, clang with __has_feature).
+#if defined(__has_feature)
+#  define SAFESTDLIB_TEST_HAS_FEATURE(feature) __has_feature(feature)
+#else
+#  define SAFESTDLIB_TEST_HAS_FEATURE(feature) 0
+#endif
+#if defined(__SANITIZE_THREAD__) || SAFESTDLIB_TEST_HAS_FEATURE(thread_sanitizer)
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+#if defined(__SANITIZE_ADDRESS__) || SAFESTDLIB_TEST_HAS_FEATURE(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
 // The sanitizers' runtimes cannot start a thread in the child of a process
 // whose other threads were busy at fork(): their own state may be mid-update.
 // Nor can qemu's user-mode emulator, which the test runner names in
 // SAFESTDLIB_EMULATOR when it runs the tests under one.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#  if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#  else
-constexpr bool kSanitized = false;
-#  endif
-#else
-constexpr bool kSanitized = false;
-#endif
-// Whether the build is ThreadSanitizer's.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitizer = true;
-#elif defined(__has_feature)
-#  if __has_feature(thread_sanitizer)
-constexpr bool kThreadSanitizer = true;
-#  else
-constexpr bool kThreadSanitizer = false;
-#  endif
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
+constexpr bool kSanitized = kThreadSanitizer || kAddressSanitizer;
 
 inline bool UnderEmulator() {
   const char* emulator = getenv("SAFESTDLIB_EMULATOR");
